@@ -1,0 +1,106 @@
+// charpic: prints its arguments and a character picture, then runs an
+// operation on the picture.
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "picture_ops.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n"
+    "Prints the arguments and the picture in INPUT, then runs OPERATION:\n"
+    "  replace FROM TO  turn every cell of colour FROM into TO, print the\n"
+    "                   changed rows and write them to OUTPUT\n"
+    "  dilation C       grow colour C into neighbouring cells, printing the\n"
+    "                   row being worked on after every cell\n"
+    "  erosion          accepted; does nothing\n"
+    "  floodfill        accepted; does nothing\n"
+    "A colour is the first byte of its argument; an empty argument is NUL.\n";
+
+// The colour an argument names: its first byte, NUL for an empty argument.
+char colour(const char* arg) { return arg[0]; }
+
+bool isHelpRequest(int argc, char* argv[]) {
+  if (argc != 2)
+    return false;
+  const std::string_view arg = argv[1];
+  return arg == "--help" || arg == "-h";
+}
+
+// Whether the command line holds every argument its operation needs.
+bool hasRequiredArguments(int argc, char* argv[]) {
+  if (argc < 5)
+    return false;
+  return argc >= 6 || std::string_view(argv[3]) != "replace";
+}
+
+// Prints each argument with its index, the program path as line 0.
+void echoArguments(int argc, char* argv[]) {
+  for (int i = 0; i < argc; ++i)
+    printLine(std::to_string(i) + ' ' + argv[i]);
+}
+
+// Reports the failure that errno describes on standard error, after all that
+// was printed before it, naming `path` when given. Returns exit status 1.
+int fail(const char* what, const char* path = nullptr) {
+  const int error = errno;
+  std::string message = std::string("charpic: ") + what;
+  if (path != nullptr)
+    message += std::string(" '") + path + "'";
+  message += std::string(": ") + std::strerror(error) + "\n";
+  std::cout.flush();
+  std::cerr << message;
+  return 1;
+}
+
+// Flushes standard output; returns the exit status of a run that got to its
+// end.
+int finish() {
+  if (!std::cout.flush())
+    return fail("write error");
+  return 0;
+}
+
+// Runs the operation that argv[3] names on `image`. Returns false, with errno
+// set, when the operation could not write its output file.
+bool runOperation(char* argv[], Image& image) {
+  const std::string_view name = argv[3];
+  if (name == "replace")
+    return replace(image, colour(argv[4]), colour(argv[5]), argv[2]);
+  if (name == "dilation") {
+    std::cout << "***** INSIDE dilation if\n";
+    dilation(image, colour(argv[4]));
+  } else if (name == "erosion") {
+    erosion();
+  } else if (name == "floodfill") {
+    floodfill();
+  } else {
+    std::cout << "***** We got to the end, oops";
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (isHelpRequest(argc, argv)) {
+    std::cout << kUsage;
+    return finish();
+  }
+  if (!hasRequiredArguments(argc, argv)) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  echoArguments(argc, argv);
+  Image image;
+  if (!load(argv[1], image))
+    return fail("cannot read", argv[1]);
+  if (!runOperation(argv, image))
+    return fail("cannot write", argv[2]);
+  return finish();
+}

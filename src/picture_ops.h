@@ -1,0 +1,40 @@
+#ifndef CHARPIC_PICTURE_OPS_H_
+#define CHARPIC_PICTURE_OPS_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A character picture: one string per row, row 0 first. Every byte of a row
+// is a cell, NUL and carriage return included, and its value is the cell's
+// colour. Rows may differ in length.
+using Image = std::vector<std::string>;
+
+// Writes `line` and a line feed to standard output and flushes it, so that
+// whoever reads the output sees every line as soon as it is complete.
+void printLine(std::string_view line);
+
+// Appends the rows of the file at `path` to `image`, printing each row as it
+// is read. A line feed ends a row; a final line feed starts no further row.
+// Returns false, with errno set, when the file cannot be opened or read.
+bool load(const char* path, Image& image);
+
+// Turns every cell of colour `from` into `to`, prints each row once changed,
+// and writes the rows, each followed by a line feed, to the file at
+// `outputPath`, creating or truncating it. Rows keep their length. When the
+// file cannot be written the rows are still changed and printed, and the
+// result is false, with errno set.
+bool replace(Image& image, char from, char to, const char* outputPath);
+
+// Prints "program", then, row by row, grows colour `c` into every cell whose
+// left or right neighbour in the working row, or whose neighbour above or
+// below in `image`, holds `c`, printing the working row after each cell.
+// Cells are scanned left to right in place, so once a cell holds `c` the rest
+// of its row follows. A neighbour outside a row never matches.
+void dilation(const Image& image, char c);
+
+// Accepted operations that leave the picture as it is.
+void erosion();
+void floodfill();
+
+#endif  // CHARPIC_PICTURE_OPS_H_
