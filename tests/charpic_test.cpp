@@ -1,0 +1,281 @@
+// End-to-end tests: each runs the built charpic in a fresh folder and compares
+// standard output, standard error, the exit status and the output file byte
+// for byte.
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+const std::string kUsageLine =
+    "usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n";
+const std::string kDilationStart = "***** INSIDE dilation if\nprogram\n";
+
+// Each of `rows` followed by a line feed.
+std::string lines(std::initializer_list<std::string> rows) {
+  std::string text;
+  for (const std::string& row : rows)
+    text += row + "\n";
+  return text;
+}
+
+// The argument echo that starts every run with "prog" as its program path.
+std::string echo(const std::vector<std::string>& args) {
+  std::string text = "0 prog\n";
+  for (size_t i = 0; i < args.size(); ++i)
+    text += std::to_string(i + 1) + " " + args[i] + "\n";
+  return text;
+}
+
+// A run with in.txt holding `picture`. `out` is what standard output holds
+// after the argument echo; `written` is out.txt afterwards, nothing if it
+// must not exist.
+struct Case {
+  const char* name;
+  std::vector<std::string> args;
+  std::string picture;
+  std::string out;
+  int status;
+  std::optional<std::string> written;
+  std::string err = "";
+};
+
+void check(const Case& c) {
+  SCOPED_TRACE(c.name);
+  Sandbox sandbox;
+  sandbox.write("in.txt", c.picture);
+  const RunResult result = sandbox.run(c.args);
+  EXPECT_EQ(result.out, echo(c.args) + c.out);
+  EXPECT_EQ(result.err, c.err);
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(sandbox.read("out.txt"), c.written);
+}
+
+TEST(Charpic, CompleteRunsPrintExactly) {
+  Sandbox sandbox;
+  sandbox.write("in.txt", "ab\n");
+  RunResult result = sandbox.run({"in.txt", "out.txt", "blur", "x"});
+  EXPECT_EQ(result.out,
+            "0 prog\n1 in.txt\n2 out.txt\n3 blur\n4 x\nab\n"
+            "***** We got to the end, oops");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(sandbox.read("out.txt"), std::nullopt);
+
+  sandbox.write("in.txt", "a.b\n..\n");
+  result = sandbox.run({"in.txt", "out.txt", "replace", ".", "o"});
+  EXPECT_EQ(result.out,
+            "0 prog\n1 in.txt\n2 out.txt\n3 replace\n4 .\n5 o\n"
+            "a.b\n..\naob\noo\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(sandbox.read("out.txt"), "aob\noo\n");
+}
+
+TEST(Charpic, Dispatch) {
+  const std::string fallback = "***** We got to the end, oops";
+  const Case cases[] = {
+      {"capital R", {"in.txt", "out.txt", "Replace", ".", "o"}, "a.\n",
+       "a.\n" + fallback, 0, std::nullopt},
+      {"trailing space", {"in.txt", "out.txt", "replace ", ".", "o"}, "a.\n",
+       "a.\n" + fallback, 0, std::nullopt},
+      {"erosion", {"in.txt", "out.txt", "erosion", "x"}, "a.\n", "a.\n", 0,
+       std::nullopt},
+      {"floodfill", {"in.txt", "out.txt", "floodfill", "x"}, "a.\n", "a.\n", 0,
+       std::nullopt},
+      {"extra arguments", {"in.txt", "out.txt", "replace", ".", "o", "z", "-"},
+       "a.\n", "a.\nao\n", 0, "ao\n"},
+      {"first byte of a colour", {"in.txt", "out.txt", "replace", ".x", "oy"},
+       "x.\n", "x.\nxo\n", 0, "xo\n"},
+  };
+  for (const Case& c : cases)
+    check(c);
+}
+
+TEST(Charpic, Replace) {
+  const std::vector<std::string> dotToO = {"in.txt", "out.txt", "replace", ".",
+                                           "o"};
+  const Case cases[] = {
+      {"CR LF rows", dotToO, "a.\r\n.b\r\n", "a.\r\n.b\r\nao\r\nob\r\n", 0,
+       "ao\r\nob\r\n"},
+      {"no final line feed", dotToO, "a.\n\n.b", "a.\n\n.b\nao\n\nob\n", 0,
+       "ao\n\nob\n"},
+      {"ragged rows", dotToO, "...\n.\n..\n", "...\n.\n..\nooo\no\noo\n", 0,
+       "ooo\no\noo\n"},
+      {"from equals to", {"in.txt", "out.txt", "replace", "a", "a"}, "ab",
+       "ab\nab\n", 0, "ab\n"},
+      {"empty picture", dotToO, "", "", 0, ""},
+      {"to NUL", {"in.txt", "out.txt", "replace", ".", ""}, "a.b.\n",
+       "a.b.\na\0b\0\n"s, 0, "a\0b\0\n"s},
+      {"from NUL", {"in.txt", "out.txt", "replace", "", "x"}, "a\0b\0\n"s,
+       "a\0b\0\naxbx\n"s, 0, "axbx\n"},
+      {"NUL cell kept", dotToO, "a\0.b\n"s, "a\0.b\na\0ob\n"s, 0, "a\0ob\n"s},
+  };
+  for (const Case& c : cases)
+    check(c);
+}
+
+// A dilation run of colour `c` over `picture`, which ends with a line feed;
+// `trace` is what follows the line "program".
+Case dilationCase(const char* name, const std::string& c,
+                  const std::string& picture, const std::string& trace) {
+  return {name,    {"in.txt", "out.txt", "dilation", c},
+          picture, picture + kDilationStart + trace,
+          0,       std::nullopt};
+}
+
+TEST(Charpic, Dilation) {
+  const Case cases[] = {
+      dilationCase("spreads one cell up, down and left, and to the right",
+                   "x", lines({"....", ".x..", "...."}),
+                   lines({"....", ".x..", ".xx.", ".xxx", "xx..", "xx..",
+                          "xxx.", "xxxx", "....", ".x..", ".xx.", ".xxx"})),
+      dilationCase("vertical tests read the loaded rows", "x",
+                   lines({"..x..", ".....", "....."}),
+                   lines({"..x..", ".xx..", ".xx..", ".xxx.", ".xxxx", ".....",
+                          ".....", "..x..", "..xx.", "..xxx", ".....", ".....",
+                          ".....", ".....", "....."})),
+      dilationCase("first cell holds the colour", "x", lines({"x..", "..."}),
+                   lines({"x..", "xx.", "xxx", "x..", "xx.", "xxx"})),
+      dilationCase("one row", "b", lines({"ab"}), lines({"bb", "bb"})),
+      dilationCase("empty picture", "x", "", ""),
+      dilationCase("only empty rows", "x", lines({"", "", ""}), ""),
+      dilationCase("long row between short ones", "x",
+                   lines({"x.", "....x", "."}),
+                   lines({"x.", "xx", "x...x", "xx..x", "xxx.x", "xxxxx",
+                          "xxxxx", "."})),
+      dilationCase("no cell beyond a short neighbour", "x",
+                   lines({"...x", ".", "...."}),
+                   lines({"...x", "...x", "..xx", "..xx", ".", "....", "....",
+                          "....", "...."})),
+      dilationCase("one-cell rows keep their cell", "", lines({"ab", "c", "d"}),
+                   lines({"ab", "ab", "c", "d"})),
+      dilationCase("NUL grows like any colour", "", lines({"a", "\0"s}),
+                   lines({"\0"s, "\0"s})),
+  };
+  for (const Case& c : cases)
+    check(c);
+}
+
+// Every examined cell prints one line as long as its row.
+TEST(Charpic, DilationPrintsOneLinePerCell) {
+  const std::vector<std::string> rows = {"..x.", "", "x", "......x..", "\0\r.",
+                                         "..", "x.x.x.x"};
+  std::string picture;
+  for (const std::string& row : rows)
+    picture += row + "\n";
+  Sandbox sandbox;
+  sandbox.write("in.txt", picture);
+  const std::vector<std::string> args = {"in.txt", "out.txt", "dilation", "x"};
+  const RunResult result = sandbox.run(args);
+  const std::string head = echo(args) + picture + kDilationStart;
+  ASSERT_EQ(result.out.substr(0, head.size()), head);
+
+  std::vector<size_t> expected;
+  for (const std::string& row : rows)
+    expected.insert(expected.end(), row.size(), row.size());
+  std::vector<size_t> printed;
+  for (size_t start = head.size(); start < result.out.size();) {
+    const size_t end = result.out.find('\n', start);
+    ASSERT_NE(end, std::string::npos);
+    printed.push_back(end - start);
+    start = end + 1;
+  }
+  EXPECT_EQ(printed, expected);
+}
+
+TEST(Charpic, ReplaceOverwritesItsInput) {
+  Sandbox sandbox;
+  sandbox.write("pic.txt", "a.b\n..");
+  const RunResult result =
+      sandbox.run({"pic.txt", "pic.txt", "replace", ".", "o"});
+  EXPECT_EQ(result.out, echo({"pic.txt", "pic.txt", "replace", ".", "o"}) +
+                            "a.b\n..\naob\noo\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(sandbox.read("pic.txt"), "aob\noo\n");
+}
+
+TEST(Charpic, FailedFilesExitOne) {
+  const Case cases[] = {
+      {"missing input", {"none.txt", "out.txt", "replace", ".", "o"}, "", "",
+       1, std::nullopt,
+       "charpic: cannot read 'none.txt': No such file or directory\n"},
+      {"directory as input", {".", "out.txt", "dilation", "x"}, "", "", 1,
+       std::nullopt, "charpic: cannot read '.': Is a directory\n"},
+      {"output in a missing folder", {"in.txt", "no/out.txt", "replace", ".",
+       "o"}, "a.\n", "a.\nao\n", 1, std::nullopt,
+       "charpic: cannot write 'no/out.txt': No such file or directory\n"},
+      {"output is a folder", {"in.txt", ".", "replace", ".", "o"}, "a.\n",
+       "a.\nao\n", 1, std::nullopt,
+       "charpic: cannot write '.': Is a directory\n"},
+      {"output is full", {"in.txt", "/dev/full", "replace", ".", "o"}, "a.\n",
+       "a.\nao\n", 1, std::nullopt,
+       "charpic: cannot write '/dev/full': No space left on device\n"},
+  };
+  for (const Case& c : cases)
+    check(c);
+}
+
+TEST(Charpic, UnreadableInputLeavesOutputAlone) {
+  Sandbox sandbox;
+  sandbox.write("out.txt", "keep\n");
+  const RunResult result =
+      sandbox.run({"none.txt", "out.txt", "replace", ".", "o"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(sandbox.read("out.txt"), "keep\n");
+}
+
+TEST(Charpic, FullStandardOutputExitsOne) {
+  const std::vector<std::string> runs[] = {
+      {"in.txt", "out.txt", "replace", ".", "o"},
+      {"in.txt", "out.txt", "dilation", "x"},
+      {"in.txt", "out.txt", "blur", "x"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    SCOPED_TRACE(args[2]);
+    Sandbox sandbox;
+    sandbox.write("in.txt", "a.\n");
+    const RunResult result = sandbox.run(args, "/dev/full");
+    EXPECT_EQ(result.err, "charpic: write error: No space left on device\n");
+    EXPECT_EQ(result.status, 1);
+  }
+}
+
+TEST(Charpic, MissingArgumentsPrintUsage) {
+  const std::vector<std::string> runs[] = {
+      {},
+      {"in.txt", "out.txt", "dilation"},
+      {"in.txt", "out.txt", "replace", "."},
+      {"-h", "out.txt"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    SCOPED_TRACE(args.size());
+    Sandbox sandbox;
+    sandbox.write("in.txt", "a.\n");
+    const RunResult result = sandbox.run(args);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.substr(0, kUsageLine.size()), kUsageLine);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(sandbox.read("out.txt"), std::nullopt);
+  }
+}
+
+TEST(Charpic, HelpGoesToStandardOutput) {
+  for (const char* flag : {"--help", "-h"}) {
+    SCOPED_TRACE(flag);
+    const RunResult result = Sandbox().run({flag});
+    EXPECT_EQ(result.out.substr(0, kUsageLine.size()), kUsageLine);
+    for (const char* operation : {"replace", "dilation", "erosion", "floodfill"})
+      EXPECT_NE(result.out.find("\n  "s + operation + " "), std::string::npos);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+#ifndef CHARPIC_TESTS_SANDBOX_H_
+#define CHARPIC_TESTS_SANDBOX_H_
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What a run of charpic left behind.
+struct RunResult {
+  std::string out;  // standard output, unless it went elsewhere
+  std::string err;  // standard error
+  int status;       // exit status, or -1 if the process did not exit
+};
+
+// A fresh temporary folder to run charpic in; removed with its contents when
+// the sandbox goes.
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  // Creates or replaces the file `name` in the folder with `bytes`.
+  void write(const std::string& name, const std::string& bytes) const;
+
+  // The bytes of the file `name` in the folder, or nothing if there is none.
+  std::optional<std::string> read(const std::string& name) const;
+
+  // Runs charpic in the folder with "prog" as its program path and `args`
+  // after it. Standard output goes to `stdoutPath` when one is given.
+  RunResult run(const std::vector<std::string>& args,
+                const char* stdoutPath = nullptr) const;
+
+ private:
+  std::filesystem::path root_;  // holds work/ and the captured streams
+  std::filesystem::path work_;  // charpic's working folder
+};
+
+#endif  // CHARPIC_TESTS_SANDBOX_H_
