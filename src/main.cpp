@@ -25,7 +25,7 @@ const char kUsage[] =
 // The colour an argument names: its first byte, NUL for an empty argument.
 char colour(const char* arg) { return arg[0]; }
 
-bool isHelpRequest(int argc, char* argv[]) {
+bool isHelpRequest(int argc, const char* const argv[]) {
   if (argc != 2)
     return false;
   const std::string_view arg = argv[1];
@@ -33,14 +33,14 @@ bool isHelpRequest(int argc, char* argv[]) {
 }
 
 // Whether the command line holds every argument its operation needs.
-bool hasRequiredArguments(int argc, char* argv[]) {
+bool hasRequiredArguments(int argc, const char* const argv[]) {
   if (argc < 5)
     return false;
   return argc >= 6 || std::string_view(argv[3]) != "replace";
 }
 
 // Prints each argument with its index, the program path as line 0.
-void echoArguments(int argc, char* argv[]) {
+void echoArguments(int argc, const char* const argv[]) {
   for (int i = 0; i < argc; ++i)
     printLine(std::to_string(i) + ' ' + argv[i]);
 }
@@ -68,7 +68,7 @@ int finish() {
 
 // Runs the operation that argv[3] names on `image`. Returns false, with errno
 // set, when the operation could not write its output file.
-bool runOperation(char* argv[], Image& image) {
+bool runOperation(const char* const argv[], Image& image) {
   const std::string_view name = argv[3];
   if (name == "replace")
     return replace(image, colour(argv[4]), colour(argv[5]), argv[2]);

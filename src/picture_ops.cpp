@@ -62,6 +62,8 @@ bool replace(Image& image, char from, char to, const char* outputPath) {
 
 void dilation(const Image& image, char c) {
   printLine("program");
+  // One working row for the whole picture, so that rows reuse its storage.
+  // cppcheck-suppress variableScope
   std::string current;
   for (size_t i = 0; i < image.size(); ++i) {
     std::string_view above = i > 0 ? image[i - 1] : std::string_view();
