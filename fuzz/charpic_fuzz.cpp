@@ -1,0 +1,153 @@
+// libFuzzer target: the first two bytes of an input are the colours `from`
+// and `to`, the rest is a picture file. It loads the picture with the real
+// loader, runs replace and dilation on it, and aborts when anything that must
+// hold for every picture does not.
+
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "picture_ops.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A temporary folder for the picture and replace's output, kept for the
+// whole fuzzing run.
+struct Workspace {
+  Workspace() {
+    std::string pattern = (fs::temp_directory_path() / "charpic-fuzz-XXXXXX");
+    if (mkdtemp(pattern.data()) == nullptr)
+      abort();
+    dir = pattern;
+    input = (dir / "in.txt").string();
+    output = (dir / "out.txt").string();
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+  fs::path dir;
+  std::string input;
+  std::string output;
+};
+
+void require(bool condition, const char* what) {
+  if (!condition) {
+    std::cerr << "charpic_fuzz: " << what << '\n';
+    abort();
+  }
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The rows of a file holding `bytes`, found independently of the loader.
+Image rowsOf(const std::string& bytes) {
+  Image rows;
+  for (size_t start = 0; start < bytes.size();) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos)
+      end = bytes.size();
+    rows.push_back(bytes.substr(start, end - start));
+    start = end + 1;
+  }
+  return rows;
+}
+
+// Each row followed by a line feed: how a picture is printed and written.
+std::string withLineFeeds(const Image& image) {
+  std::string text;
+  for (const std::string& row : image)
+    text += row + '\n';
+  return text;
+}
+
+// Takes what was printed since the last call.
+std::string takePrinted(std::ostringstream& printed) {
+  std::string text = printed.str();
+  printed.str("");
+  return text;
+}
+
+void checkReplace(const Image& loaded, char from, char to,
+                  const Workspace& workspace, std::ostringstream& printed) {
+  Image image = loaded;
+  require(replace(image, from, to, workspace.output.c_str()),
+          "replace failed");
+  require(image.size() == loaded.size(), "replace changed the row count");
+  for (size_t i = 0; i < image.size(); ++i) {
+    require(image[i].size() == loaded[i].size(), "replace resized a row");
+    for (size_t j = 0; j < image[i].size(); ++j) {
+      const char expected = loaded[i][j] == from ? to : loaded[i][j];
+      require(image[i][j] == expected, "replace changed the wrong cell");
+    }
+  }
+  require(readFile(workspace.output) == withLineFeeds(image),
+          "replace wrote other rows than it made");
+  require(takePrinted(printed) == withLineFeeds(image),
+          "replace printed other rows than it made");
+}
+
+// Checks the trace line by line: each row prints one line per cell, each as
+// long as the row, and the line for cell j differs from the one before it at
+// most in cell j, which can only have turned into `c`.
+void checkDilation(const Image& loaded, char c, std::ostringstream& printed) {
+  const Image copy = loaded;
+  dilation(loaded, c);
+  require(loaded == copy, "dilation changed the picture");
+  std::istringstream trace(takePrinted(printed));
+  std::string line;
+  require(std::getline(trace, line) && line == "program",
+          "dilation did not start with \"program\"");
+  for (const std::string& row : loaded) {
+    std::string before = row;
+    for (size_t j = 0; j < row.size(); ++j) {
+      require(static_cast<bool>(std::getline(trace, line)),
+              "dilation printed too few lines");
+      require(line.size() == row.size(), "dilation line has the wrong length");
+      require(line.compare(0, j, before, 0, j) == 0 &&
+                  line.compare(j + 1, std::string::npos, before, j + 1) == 0,
+              "dilation changed a cell other than the one examined");
+      require(line[j] == before[j] || line[j] == c,
+              "dilation set a cell to another colour");
+      before = line;
+    }
+  }
+  require(!std::getline(trace, line) && trace.eof(),
+          "dilation printed too many lines");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2)
+    return 0;
+  static const Workspace workspace;
+  const char from = static_cast<char>(data[0]);
+  const char to = static_cast<char>(data[1]);
+  const std::string picture(reinterpret_cast<const char*>(data) + 2, size - 2);
+  std::ofstream(workspace.input, std::ios::binary) << picture;
+
+  std::ostringstream printed;
+  std::streambuf* const stdoutBuffer = std::cout.rdbuf(printed.rdbuf());
+  Image image;
+  require(load(workspace.input.c_str(), image), "load failed");
+  require(image == rowsOf(picture), "load made other rows than the file has");
+  require(takePrinted(printed) == withLineFeeds(image),
+          "load printed other rows than it made");
+  checkReplace(image, from, to, workspace, printed);
+  checkDilation(image, from, printed);
+  std::cout.rdbuf(stdoutBuffer);
+  return 0;
+}
