@@ -1,9 +1,12 @@
 // libFuzzer target: the first two bytes of an input are the colours `from`
 // and `to`, the rest is a picture file. It loads the picture with the real
 // loader, runs replace and dilation on it, and aborts when anything that must
-// hold for every picture does not.
+// hold for every picture does not. Standard output goes to a file, where what
+// each step printed is checked.
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -15,13 +18,14 @@
 #include <string>
 
 #include "picture_ops.h"
+#include "print.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A temporary folder for the picture and replace's output, kept for the
-// whole fuzzing run.
+// A temporary folder for the whole fuzzing run: the picture, replace's
+// output, and the file that standard output is sent to.
 struct Workspace {
   Workspace() {
     std::string pattern = (fs::temp_directory_path() / "charpic-fuzz-XXXXXX");
@@ -30,6 +34,11 @@ struct Workspace {
     dir = pattern;
     input = (dir / "in.txt").string();
     output = (dir / "out.txt").string();
+    printed = (dir / "printed.txt").string();
+    const int fd = open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0)
+      abort();
+    close(fd);
   }
   ~Workspace() {
     std::error_code ignored;
@@ -38,6 +47,7 @@ struct Workspace {
   fs::path dir;
   std::string input;
   std::string output;
+  std::string printed;
 };
 
 void require(bool condition, const char* what) {
@@ -74,14 +84,17 @@ std::string withLineFeeds(const Image& image) {
 }
 
 // Takes what was printed since the last call.
-std::string takePrinted(std::ostringstream& printed) {
-  std::string text = printed.str();
-  printed.str("");
+std::string takePrinted(const Workspace& workspace) {
+  require(stdoutError() == 0, "printing failed");
+  std::string text = readFile(workspace.printed);
+  if (ftruncate(STDOUT_FILENO, 0) != 0 ||
+      lseek(STDOUT_FILENO, 0, SEEK_SET) != 0)
+    abort();
   return text;
 }
 
 void checkReplace(const Image& loaded, char from, char to,
-                  const Workspace& workspace, std::ostringstream& printed) {
+                  const Workspace& workspace) {
   Image image = loaded;
   require(replace(image, from, to, workspace.output.c_str()),
           "replace failed");
@@ -95,18 +108,18 @@ void checkReplace(const Image& loaded, char from, char to,
   }
   require(readFile(workspace.output) == withLineFeeds(image),
           "replace wrote other rows than it made");
-  require(takePrinted(printed) == withLineFeeds(image),
+  require(takePrinted(workspace) == withLineFeeds(image),
           "replace printed other rows than it made");
 }
 
 // Checks the trace line by line: each row prints one line per cell, each as
 // long as the row, and the line for cell j differs from the one before it at
 // most in cell j, which can only have turned into `c`.
-void checkDilation(const Image& loaded, char c, std::ostringstream& printed) {
+void checkDilation(const Image& loaded, char c, const Workspace& workspace) {
   const Image copy = loaded;
   dilation(loaded, c);
   require(loaded == copy, "dilation changed the picture");
-  std::istringstream trace(takePrinted(printed));
+  std::istringstream trace(takePrinted(workspace));
   std::string line;
   require(std::getline(trace, line) && line == "program",
           "dilation did not start with \"program\"");
@@ -139,15 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string picture(reinterpret_cast<const char*>(data) + 2, size - 2);
   std::ofstream(workspace.input, std::ios::binary) << picture;
 
-  std::ostringstream printed;
-  std::streambuf* const stdoutBuffer = std::cout.rdbuf(printed.rdbuf());
   Image image;
   require(load(workspace.input.c_str(), image), "load failed");
   require(image == rowsOf(picture), "load made other rows than the file has");
-  require(takePrinted(printed) == withLineFeeds(image),
+  require(takePrinted(workspace) == withLineFeeds(image),
           "load printed other rows than it made");
-  checkReplace(image, from, to, workspace, printed);
-  checkDilation(image, from, printed);
-  std::cout.rdbuf(stdoutBuffer);
+  checkReplace(image, from, to, workspace);
+  checkDilation(image, from, workspace);
   return 0;
 }

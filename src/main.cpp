@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "picture_ops.h"
+#include "print.h"
 
 namespace {
 
@@ -45,24 +46,21 @@ void echoArguments(int argc, const char* const argv[]) {
     printLine(std::to_string(i) + ' ' + argv[i]);
 }
 
-// Reports the failure that errno describes on standard error, after all that
-// was printed before it, naming `path` when given. Returns exit status 1.
-int fail(const char* what, const char* path = nullptr) {
-  const int error = errno;
+// Reports `error`, an errno value, on standard error, naming `path` when
+// given. Returns exit status 1.
+int fail(int error, const char* what, const char* path = nullptr) {
   std::string message = std::string("charpic: ") + what;
   if (path != nullptr)
     message += std::string(" '") + path + "'";
   message += std::string(": ") + std::strerror(error) + "\n";
-  std::cout.flush();
   std::cerr << message;
   return 1;
 }
 
-// Flushes standard output; returns the exit status of a run that got to its
-// end.
+// The exit status of a run that got to its end.
 int finish() {
-  if (!std::cout.flush())
-    return fail("write error");
+  if (stdoutError() != 0)
+    return fail(stdoutError(), "write error");
   return 0;
 }
 
@@ -73,14 +71,14 @@ bool runOperation(const char* const argv[], Image& image) {
   if (name == "replace")
     return replace(image, colour(argv[4]), colour(argv[5]), argv[2]);
   if (name == "dilation") {
-    std::cout << "***** INSIDE dilation if\n";
+    print("***** INSIDE dilation if\n");
     dilation(image, colour(argv[4]));
   } else if (name == "erosion") {
     erosion();
   } else if (name == "floodfill") {
     floodfill();
   } else {
-    std::cout << "***** We got to the end, oops";
+    print("***** We got to the end, oops");
   }
   return true;
 }
@@ -89,7 +87,7 @@ bool runOperation(const char* const argv[], Image& image) {
 
 int main(int argc, char* argv[]) {
   if (isHelpRequest(argc, argv)) {
-    std::cout << kUsage;
+    print(kUsage);
     return finish();
   }
   if (!hasRequiredArguments(argc, argv)) {
@@ -99,8 +97,8 @@ int main(int argc, char* argv[]) {
   echoArguments(argc, argv);
   Image image;
   if (!load(argv[1], image))
-    return fail("cannot read", argv[1]);
+    return fail(errno, "cannot read", argv[1]);
   if (!runOperation(argv, image))
-    return fail("cannot write", argv[2]);
+    return fail(errno, "cannot write", argv[2]);
   return finish();
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <iostream>
+#include <string_view>
+
+#include "print.h"
 
 namespace {
 
@@ -22,12 +24,6 @@ bool touches(std::string_view current, std::string_view above,
 }
 
 }  // namespace
-
-void printLine(std::string_view line) {
-  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
-  std::cout.put('\n');
-  std::cout.flush();
-}
 
 bool load(const char* path, Image& image) {
   std::ifstream in(path, std::ios::binary);
@@ -62,18 +58,20 @@ bool replace(Image& image, char from, char to, const char* outputPath) {
 
 void dilation(const Image& image, char c) {
   printLine("program");
-  // One working row for the whole picture, so that rows reuse its storage.
+  // The working row followed by a line feed, printed as it is after every
+  // cell. It lives for the whole picture so that rows reuse its storage.
   // cppcheck-suppress variableScope
-  std::string current;
+  std::string line;
   for (size_t i = 0; i < image.size(); ++i) {
-    std::string_view above = i > 0 ? image[i - 1] : std::string_view();
-    std::string_view below =
+    const std::string_view above = i > 0 ? image[i - 1] : std::string_view();
+    const std::string_view below =
         i + 1 < image.size() ? image[i + 1] : std::string_view();
-    current = image[i];
+    line.assign(image[i]).push_back('\n');
+    const std::string_view current(line.data(), image[i].size());
     for (size_t j = 0; j < current.size(); ++j) {
       if (current[j] != c && touches(current, above, below, j, c))
-        current[j] = c;
-      printLine(current);
+        line[j] = c;
+      print(line);
     }
   }
 }

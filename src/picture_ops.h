@@ -2,17 +2,12 @@
 #define CHARPIC_PICTURE_OPS_H_
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 // A character picture: one string per row, row 0 first. Every byte of a row
 // is a cell, NUL and carriage return included, and its value is the cell's
 // colour. Rows may differ in length.
 using Image = std::vector<std::string>;
-
-// Writes `line` and a line feed to standard output and flushes it, so that
-// whoever reads the output sees every line as soon as it is complete.
-void printLine(std::string_view line);
 
 // Appends the rows of the file at `path` to `image`, printing each row as it
 // is read. A line feed ends a row; a final line feed starts no further row.
