@@ -1,6 +1,5 @@
 #include "picture_ops.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <string_view>
@@ -44,7 +43,10 @@ bool replace(Image& image, char from, char to, const char* outputPath) {
   // Printing goes on without the file; keep the reason it could not open.
   const int openError = out.is_open() ? 0 : errno;
   for (std::string& row : image) {
-    std::replace(row.begin(), row.end(), from, to);
+    // A select instead of std::replace's conditional store: the compiler
+    // turns it into vector instructions.
+    for (char& cell : row)
+      cell = cell == from ? to : cell;
     out.write(row.data(), static_cast<std::streamsize>(row.size())).put('\n');
     printLine(row);
   }
