@@ -14,6 +14,8 @@ namespace {
 
 const char kUsage[] =
     "usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n"
+    "       charpic -h | --help\n"
+    "       charpic --version\n"
     "Prints the arguments and the picture in INPUT, then runs OPERATION:\n"
     "  replace FROM TO  turn every cell of colour FROM into TO, print the\n"
     "                   changed rows and write them to OUTPUT\n"
@@ -26,11 +28,16 @@ const char kUsage[] =
 // The colour an argument names: its first byte, NUL for an empty argument.
 char colour(const char* arg) { return arg[0]; }
 
-bool isHelpRequest(int argc, const char* const argv[]) {
-  if (argc != 2)
-    return false;
-  const std::string_view arg = argv[1];
-  return arg == "--help" || arg == "-h";
+const char kVersion[] = "charpic " CHARPIC_VERSION "\n";
+
+// What `arg`, given as the only argument, asks to be printed instead of a
+// run: the usage or the version. Null for any other argument.
+const char* requestedText(std::string_view arg) {
+  if (arg == "-h" || arg == "--help")
+    return kUsage;
+  if (arg == "--version")
+    return kVersion;
+  return nullptr;
 }
 
 // Whether the command line holds every argument its operation needs.
@@ -86,9 +93,11 @@ bool runOperation(const char* const argv[], Image& image) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (isHelpRequest(argc, argv)) {
-    print(kUsage);
-    return finish();
+  if (argc == 2) {
+    if (const char* text = requestedText(argv[1])) {
+      print(text);
+      return finish();
+    }
   }
   if (!hasRequiredArguments(argc, argv)) {
     std::cerr << kUsage;

@@ -273,9 +273,18 @@ TEST(Charpic, HelpGoesToStandardOutput) {
     EXPECT_EQ(result.out.substr(0, kUsageLine.size()), kUsageLine);
     for (const char* operation : {"replace", "dilation", "erosion", "floodfill"})
       EXPECT_NE(result.out.find("\n  "s + operation + " "), std::string::npos);
+    EXPECT_NE(result.out.find("\n       charpic --version\n"),
+              std::string::npos);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
   }
+}
+
+TEST(Charpic, Version) {
+  const RunResult result = Sandbox().run({"--version"});
+  EXPECT_EQ(result.out, "charpic " CHARPIC_VERSION "\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
 }
 
 }  // namespace
