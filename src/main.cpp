@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -25,10 +26,10 @@ const char kUsage[] =
     "  floodfill        accepted; does nothing\n"
     "A colour is the first byte of its argument; an empty argument is NUL.\n";
 
+const char kVersion[] = "charpic " CHARPIC_VERSION "\n";
+
 // The colour an argument names: its first byte, NUL for an empty argument.
 char colour(const char* arg) { return arg[0]; }
-
-const char kVersion[] = "charpic " CHARPIC_VERSION "\n";
 
 // What `arg`, given as the only argument, asks to be printed instead of a
 // run: the usage or the version. Null for any other argument.
@@ -90,9 +91,8 @@ bool runOperation(const char* const argv[], Image& image) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// Carries out the command line; returns the exit status.
+int run(int argc, char* argv[]) {
   if (argc == 2) {
     if (const char* text = requestedText(argv[1])) {
       print(text);
@@ -110,4 +110,16 @@ int main(int argc, char* argv[]) {
   if (!runOperation(argv, image))
     return fail(errno, "cannot write", argv[2]);
   return finish();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Only a picture, held whole, can outgrow the memory the process may
+    // have, and argv[1] names it.
+    return fail(ENOMEM, "cannot read", argv[1]);
+  }
 }

@@ -231,6 +231,22 @@ TEST(Charpic, UnreadableInputLeavesOutputAlone) {
   EXPECT_EQ(sandbox.read("out.txt"), "keep\n");
 }
 
+TEST(Charpic, PictureLargerThanMemoryExitsOne) {
+#ifdef CHARPIC_SANITIZE
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
+#endif
+  std::string picture;
+  for (int row = 0; row < (64 << 20) / 100; ++row)
+    picture += std::string(99, '.') + '\n';
+  Sandbox sandbox;
+  sandbox.write("in.txt", picture);
+  const RunResult result = sandbox.run(
+      {"in.txt", "out.txt", "replace", ".", "o"}, "/dev/null", 48 << 20);
+  EXPECT_EQ(result.err, "charpic: cannot read 'in.txt': Cannot allocate memory\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(sandbox.read("out.txt"), std::nullopt);
+}
+
 TEST(Charpic, FullStandardOutputExitsOne) {
   const std::vector<std::string> runs[] = {
       {"in.txt", "out.txt", "replace", ".", "o"},

@@ -49,7 +49,7 @@ std::optional<std::string> Sandbox::read(const std::string& name) const {
 }
 
 RunResult Sandbox::run(const std::vector<std::string>& args,
-                       const char* stdoutPath) const {
+                       const char* stdoutPath, rlim_t addressSpace) const {
   const fs::path outPath = root_ / "stdout";
   const fs::path errPath = root_ / "stderr";
   std::vector<char*> argv{const_cast<char*>("prog")};
@@ -63,6 +63,9 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
       _exit(127);
     redirect(1, stdoutPath != nullptr ? stdoutPath : outPath.c_str());
     redirect(2, errPath.c_str());
+    const rlimit limit{addressSpace, addressSpace};
+    if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
+      _exit(127);
     execv(CHARPIC_PATH, argv.data());
     _exit(127);
   }

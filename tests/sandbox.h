@@ -1,6 +1,8 @@
 #ifndef CHARPIC_TESTS_SANDBOX_H_
 #define CHARPIC_TESTS_SANDBOX_H_
 
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,9 +31,11 @@ class Sandbox {
   std::optional<std::string> read(const std::string& name) const;
 
   // Runs charpic in the folder with "prog" as its program path and `args`
-  // after it. Standard output goes to `stdoutPath` when one is given.
+  // after it. Standard output goes to `stdoutPath` when one is given; a
+  // non-zero `addressSpace` limits the process to that many bytes.
   RunResult run(const std::vector<std::string>& args,
-                const char* stdoutPath = nullptr) const;
+                const char* stdoutPath = nullptr,
+                rlim_t addressSpace = 0) const;
 
  private:
   std::filesystem::path root_;  // holds work/ and the captured streams
