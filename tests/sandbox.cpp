@@ -21,6 +21,14 @@ void redirect(int fd, const char* path) {
   close(opened);
 }
 
+// The bytes of the file at `path`, or nothing if it cannot be opened.
+std::optional<std::string> readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 }  // namespace
 
 Sandbox::Sandbox() {
@@ -42,10 +50,7 @@ void Sandbox::write(const std::string& name, const std::string& bytes) const {
 }
 
 std::optional<std::string> Sandbox::read(const std::string& name) const {
-  std::ifstream in(work_ / name, std::ios::binary);
-  if (!in)
-    return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return readFile(work_ / name);
 }
 
 RunResult Sandbox::run(const std::vector<std::string>& args,
@@ -73,10 +78,7 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
   if (pid < 0 || waitpid(pid, &wstatus, 0) != pid)
     throw std::runtime_error("cannot run charpic");
 
-  auto slurp = [](const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  return {stdoutPath != nullptr ? "" : slurp(outPath), slurp(errPath),
+  return {stdoutPath != nullptr ? "" : readFile(outPath).value_or(""),
+          readFile(errPath).value_or(""),
           WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1};
 }
