@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "picture_ops.h"
+#include "platform.h"
 #include "print.h"
 
 namespace {
@@ -115,6 +116,7 @@ int run(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  preparePlatform();
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {

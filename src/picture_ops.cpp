@@ -2,12 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <cstdio>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
+#include "file.h"
+#include "output_file.h"
 #include "print.h"
 
 namespace {
+
+// How much of a picture file is read at a time.
+constexpr size_t kChunkSize = 1 << 16;
 
 // Whether `row` has a cell in column `j` and that cell holds colour `c`.
 bool holds(std::string_view row, size_t j, char c) {
@@ -23,40 +30,64 @@ bool touches(std::string_view current, std::string_view above,
          holds(above, j, c) || holds(below, j, c);
 }
 
+// Prints `row` and appends it to `image`, leaving `row` empty. The copy in
+// `image` is allocated at the row's own length; `row` keeps its capacity for
+// the next one.
+void takeRow(std::string& row, Image& image) {
+  printLine(row);
+  image.push_back(row);
+  row.clear();
+}
+
+// Adds to `row` the bytes of `text`, taking it into `image` at every line
+// feed, which ends it.
+void takeRows(std::string_view text, std::string& row, Image& image) {
+  for (size_t end = text.find('\n'); end != std::string_view::npos;
+       end = text.find('\n')) {
+    row.append(text.substr(0, end));
+    takeRow(row, image);
+    text.remove_prefix(end + 1);
+  }
+  row.append(text);
+}
+
 }  // namespace
 
 bool load(const char* path, Image& image) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open())
+  // Some systems open a folder as a file and some refuse it with another
+  // reason; either way it is no picture.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    errno = EISDIR;
     return false;
-  std::string row;
-  while (std::getline(in, row)) {
-    printLine(row);
-    // A copy is allocated at the row's own length; `row` keeps its capacity
-    // for the next line.
-    image.push_back(row);
   }
-  return !in.bad();
+  const File in(std::fopen(path, "rb"));
+  if (!in)
+    return false;
+  std::string chunk(kChunkSize, '\0');
+  std::string row;
+  size_t size = 0;
+  while ((size = std::fread(chunk.data(), 1, chunk.size(), in.get())) > 0)
+    takeRows(std::string_view(chunk.data(), size), row, image);
+  if (std::ferror(in.get()) != 0)
+    return false;
+  if (!row.empty())
+    takeRow(row, image);
+  return true;
 }
 
 bool replace(Image& image, char from, char to, const char* outputPath) {
-  std::ofstream out(outputPath, std::ios::binary | std::ios::trunc);
-  // Printing goes on without the file; keep the reason it could not open.
-  const int openError = out.is_open() ? 0 : errno;
+  OutputFile out(outputPath);
   for (std::string& row : image) {
     // A select instead of std::replace's conditional store: the compiler
     // turns it into vector instructions.
     std::transform(row.begin(), row.end(), row.begin(),
                    [=](char cell) { return cell == from ? to : cell; });
-    out.write(row.data(), static_cast<std::streamsize>(row.size())).put('\n');
+    out.writeLine(row);
     printLine(row);
   }
-  out.close();
-  if (openError != 0) {
-    errno = openError;
-    return false;
-  }
-  return !out.fail();
+  errno = out.commit();
+  return errno == 0;
 }
 
 void dilation(const Image& image, char c) {

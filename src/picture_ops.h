@@ -16,9 +16,9 @@ bool load(const char* path, Image& image);
 
 // Turns every cell of colour `from` into `to`, prints each row once changed,
 // and writes the rows, each followed by a line feed, to the file at
-// `outputPath`, creating or truncating it. Rows keep their length. When the
-// file cannot be written the rows are still changed and printed, and the
-// result is false, with errno set.
+// `outputPath`, which they replace whole or not at all (see OutputFile).
+// Rows keep their length. When the file cannot be written the rows are still
+// changed and printed, and the result is false, with errno set.
 bool replace(Image& image, char from, char to, const char* outputPath);
 
 // Prints "program", then, row by row, grows colour `c` into every cell whose

@@ -1,26 +1,33 @@
 #include "print.h"
 
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 namespace {
 
 int firstError = 0;
 
+// Standard output without a buffer of its own, so that each fwrite goes
+// straight to the system: one write for a whole line.
+std::FILE* unbufferedStdout() {
+  static std::FILE* const out = [] {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    return stdout;
+  }();
+  return out;
+}
+
 }  // namespace
 
 void print(std::string_view text) {
-  while (!text.empty() && firstError == 0) {
-    const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
-    if (written > 0)
-      text.remove_prefix(static_cast<size_t>(written));
-    else if (written == 0)
-      firstError = EIO;
-    else if (errno != EINTR)
-      firstError = errno;
-  }
+  if (firstError != 0 || text.empty())
+    return;
+  // The flush pushes out any byte that a C library still holds back.
+  if (std::fwrite(text.data(), 1, text.size(), unbufferedStdout()) !=
+          text.size() ||
+      std::fflush(stdout) != 0)
+    firstError = errno != 0 ? errno : EIO;
 }
 
 void printLine(std::string_view line) {
