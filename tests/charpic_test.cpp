@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <initializer_list>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "sandbox.h"
 
+namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 namespace {
@@ -116,6 +120,8 @@ TEST(Charpic, Replace) {
       {"from NUL", {"in.txt", "out.txt", "replace", "", "x"}, "a\0b\0\n"s,
        "a\0b\0\naxbx\n"s, 0, "axbx\n"},
       {"NUL cell kept", dotToO, "a\0.b\n"s, "a\0.b\na\0ob\n"s, 0, "a\0ob\n"s},
+      {"/dev/null as output", {"in.txt", "/dev/null", "replace", ".", "o"},
+       "a.\n", "a.\nao\n", 0, std::nullopt},
   };
   for (const Case& c : cases)
     check(c);
@@ -199,6 +205,56 @@ TEST(Charpic, ReplaceOverwritesItsInput) {
                             "a.b\n..\naob\noo\n");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(sandbox.read("pic.txt"), "aob\noo\n");
+}
+
+// The names of the files in the sandbox's folder.
+std::set<std::string> filesIn(const Sandbox& sandbox) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(sandbox.path("")))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+TEST(Charpic, InterruptedReplaceLeavesOutputAlone) {
+  // Larger than a pipe holds, so that the run is still printing when its
+  // reader goes.
+  std::string picture;
+  for (int row = 0; row < 10000; ++row)
+    picture += std::string(99, '.') + '\n';
+  const std::vector<std::string> args = {"pic.txt", "pic.txt", "replace", ".",
+                                         "o"};
+  Sandbox sandbox;
+  sandbox.write("pic.txt", picture);
+
+  RunResult result = sandbox.run(args, "/dev/null", 0, 4096);
+  EXPECT_EQ(result.err, "charpic: cannot write 'pic.txt': File too large\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(sandbox.read("pic.txt"), picture);
+  EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"pic.txt"});
+
+  // The pipe closes right after the first replaced row.
+  result = sandbox.runClosingOutputAfter(
+      args, echo(args).size() + picture.size() + 100);
+  EXPECT_EQ(result.status, 128 + SIGPIPE);
+  EXPECT_EQ(sandbox.read("pic.txt"), picture);
+  EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"pic.txt"});
+}
+
+TEST(Charpic, ReplaceKeepsLinkAndPermissions) {
+  // Group write is a bit that the umask takes from new files.
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write |
+                         fs::perms::group_read | fs::perms::group_write;
+  Sandbox sandbox;
+  sandbox.write("in.txt", "a.\n");
+  sandbox.write("target.txt", "old\n");
+  fs::permissions(sandbox.path("target.txt"), mode);
+  fs::create_symlink("target.txt", sandbox.path("link.txt"));
+  const RunResult result =
+      sandbox.run({"in.txt", "link.txt", "replace", ".", "o"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(fs::is_symlink(sandbox.path("link.txt")));
+  EXPECT_EQ(sandbox.read("target.txt"), "ao\n");
+  EXPECT_EQ(fs::status(sandbox.path("target.txt")).permissions(), mode);
 }
 
 TEST(Charpic, FailedFilesExitOne) {

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -19,6 +21,13 @@ void redirect(int fd, const char* path) {
   if (opened < 0 || dup2(opened, fd) < 0)
     _exit(127);
   close(opened);
+}
+
+// In the child: limits `resource` to `bytes`, unless that is 0.
+void limit(int resource, rlim_t bytes) {
+  const rlimit value{bytes, bytes};
+  if (bytes != 0 && setrlimit(resource, &value) != 0)
+    _exit(127);
 }
 
 // The bytes of the file at `path`, or nothing if it cannot be opened.
@@ -53,10 +62,49 @@ std::optional<std::string> Sandbox::read(const std::string& name) const {
   return readFile(work_ / name);
 }
 
+std::filesystem::path Sandbox::path(const std::string& name) const {
+  return work_ / name;
+}
+
 RunResult Sandbox::run(const std::vector<std::string>& args,
-                       const char* stdoutPath, rlim_t addressSpace) const {
+                       const char* stdoutPath, rlim_t addressSpace,
+                       rlim_t fileSize) const {
   const fs::path outPath = root_ / "stdout";
-  const fs::path errPath = root_ / "stderr";
+  const int out =
+      open(stdoutPath != nullptr ? stdoutPath : outPath.c_str(),
+           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0)
+    throw std::runtime_error("cannot open standard output for charpic");
+  const pid_t pid = start(args, out, addressSpace, fileSize);
+  close(out);
+  RunResult result = finish(pid, "");
+  if (stdoutPath == nullptr)
+    result.out = readFile(outPath).value_or("");
+  return result;
+}
+
+RunResult Sandbox::runClosingOutputAfter(const std::vector<std::string>& args,
+                                         size_t bytes) const {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0)
+    throw std::runtime_error("cannot make a pipe");
+  const pid_t pid = start(args, pipeFds[1], 0, 0);
+  close(pipeFds[1]);
+  std::string out(bytes, '\0');
+  size_t got = 0;
+  while (got < bytes) {
+    const ssize_t n = ::read(pipeFds[0], out.data() + got, bytes - got);
+    if (n <= 0)
+      break;
+    got += static_cast<size_t>(n);
+  }
+  close(pipeFds[0]);
+  out.resize(got);
+  return finish(pid, out);
+}
+
+pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
+                     rlim_t addressSpace, rlim_t fileSize) const {
   std::vector<char*> argv{const_cast<char*>("prog")};
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
@@ -64,21 +112,24 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
 
   const pid_t pid = fork();
   if (pid == 0) {
-    if (chdir(work_.c_str()) != 0)
+    if (chdir(work_.c_str()) != 0 || dup2(stdoutFd, 1) < 0)
       _exit(127);
-    redirect(1, stdoutPath != nullptr ? stdoutPath : outPath.c_str());
-    redirect(2, errPath.c_str());
-    const rlimit limit{addressSpace, addressSpace};
-    if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
-      _exit(127);
+    redirect(2, (root_ / "stderr").c_str());
+    umask(022);
+    limit(RLIMIT_AS, addressSpace);
+    limit(RLIMIT_FSIZE, fileSize);
     execv(CHARPIC_PATH, argv.data());
     _exit(127);
   }
-  int wstatus = 0;
-  if (pid < 0 || waitpid(pid, &wstatus, 0) != pid)
+  if (pid < 0)
     throw std::runtime_error("cannot run charpic");
+  return pid;
+}
 
-  return {stdoutPath != nullptr ? "" : readFile(outPath).value_or(""),
-          readFile(errPath).value_or(""),
-          WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1};
+RunResult Sandbox::finish(pid_t pid, std::string out) const {
+  int wstatus = 0;
+  if (waitpid(pid, &wstatus, 0) != pid)
+    throw std::runtime_error("cannot wait for charpic");
+  return {std::move(out), readFile(root_ / "stderr").value_or(""),
+          WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus)};
 }
