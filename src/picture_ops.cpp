@@ -39,16 +39,22 @@ void takeRow(std::string& row, Image& image) {
   row.clear();
 }
 
-// Adds to `row` the bytes of `text`, taking it into `image` at every line
-// feed, which ends it.
-void takeRows(std::string_view text, std::string& row, Image& image) {
+// Takes the rows that `text`, read after `partial`, completes into `image`,
+// printing each, and leaves the bytes after its last line feed in `partial`.
+void takeRows(std::string_view text, std::string& partial, Image& image) {
   for (size_t end = text.find('\n'); end != std::string_view::npos;
        end = text.find('\n')) {
-    row.append(text.substr(0, end));
-    takeRow(row, image);
+    if (partial.empty()) {
+      // A row read whole prints straight from the text, line feed included.
+      print(text.substr(0, end + 1));
+      image.emplace_back(text.substr(0, end));
+    } else {
+      partial.append(text.substr(0, end));
+      takeRow(partial, image);
+    }
     text.remove_prefix(end + 1);
   }
-  row.append(text);
+  partial.append(text);
 }
 
 }  // namespace
@@ -65,14 +71,14 @@ bool load(const char* path, Image& image) {
   if (!in)
     return false;
   std::string chunk(kChunkSize, '\0');
-  std::string row;
+  std::string partial;  // a row that runs on into the next chunk
   size_t size = 0;
   while ((size = std::fread(chunk.data(), 1, chunk.size(), in.get())) > 0)
-    takeRows(std::string_view(chunk.data(), size), row, image);
+    takeRows(std::string_view(chunk.data(), size), partial, image);
   if (std::ferror(in.get()) != 0)
     return false;
-  if (!row.empty())
-    takeRow(row, image);
+  if (!partial.empty())
+    takeRow(partial, image);
   return true;
 }
 

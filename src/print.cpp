@@ -9,7 +9,8 @@ namespace {
 int firstError = 0;
 
 // Standard output without a buffer of its own, so that each fwrite goes
-// straight to the system: one write for a whole line.
+// straight to the system, one write for a whole line, and nothing is held
+// back to flush.
 std::FILE* unbufferedStdout() {
   static std::FILE* const out = [] {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -23,10 +24,8 @@ std::FILE* unbufferedStdout() {
 void print(std::string_view text) {
   if (firstError != 0 || text.empty())
     return;
-  // The flush pushes out any byte that a C library still holds back.
   if (std::fwrite(text.data(), 1, text.size(), unbufferedStdout()) !=
-          text.size() ||
-      std::fflush(stdout) != 0)
+      text.size())
     firstError = errno != 0 ? errno : EIO;
 }
 
