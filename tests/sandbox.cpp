@@ -38,7 +38,24 @@ std::optional<std::string> readFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The value of the environment variable `name`, or null.
+const char* environment(const char* name) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// `out` with the program path of its line 0 made "prog", as a Windows
+// program sees its own path as a Windows path.
+std::string withProgAsLine0(const std::string& out) {
+  const size_t end = out.find('\n');
+  if (out.rfind("0 ", 0) != 0 || end == std::string::npos)
+    return out;
+  return "0 prog" + out.substr(end);
+}
+
 }  // namespace
+
+bool underWine() { return environment("CHARPIC_TEST_WINE") != nullptr; }
 
 Sandbox::Sandbox() {
   std::string pattern = (fs::temp_directory_path() / "charpic-XXXXXX").string();
@@ -80,6 +97,8 @@ RunResult Sandbox::run(const std::vector<std::string>& args,
   RunResult result = finish(pid, "");
   if (stdoutPath == nullptr)
     result.out = readFile(outPath).value_or("");
+  if (underWine())
+    result.out = withProgAsLine0(result.out);
   return result;
 }
 
@@ -105,7 +124,15 @@ RunResult Sandbox::runClosingOutputAfter(const std::vector<std::string>& args,
 
 pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
                      rlim_t addressSpace, rlim_t fileSize) const {
-  std::vector<char*> argv{const_cast<char*>("prog")};
+  const char* program = environment("CHARPIC_TEST_PROGRAM");
+  if (program == nullptr)
+    program = CHARPIC_PATH;
+  const char* wine = environment("CHARPIC_TEST_WINE");
+  std::vector<char*> argv;
+  if (wine != nullptr)
+    argv = {const_cast<char*>(wine), const_cast<char*>(program)};
+  else
+    argv = {const_cast<char*>("prog")};
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -118,7 +145,10 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
     umask(022);
     limit(RLIMIT_AS, addressSpace);
     limit(RLIMIT_FSIZE, fileSize);
-    execv(CHARPIC_PATH, argv.data());
+    if (wine != nullptr)
+      execvp(wine, argv.data());
+    else
+      execv(program, argv.data());
     _exit(127);
   }
   if (pid < 0)

@@ -8,9 +8,17 @@
 #include <string>
 #include <vector>
 
+// The charpic under test is the one built with the tests, unless the
+// environment names another: CHARPIC_TEST_PROGRAM, an absolute path, and,
+// for a Windows build, CHARPIC_TEST_WINE, the command that runs it.
+
+// Whether the charpic under test is a Windows build run through Wine.
+bool underWine();
+
 // What a run of charpic left behind.
 struct RunResult {
-  std::string out;  // standard output, unless it went elsewhere
+  std::string out;  // standard output, unless it went elsewhere; under Wine,
+                    // with "prog" for the program path of line 0
   std::string err;  // standard error
   int status;       // exit status, or 128 + the signal that ended it
 };
