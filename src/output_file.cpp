@@ -11,6 +11,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How much of the file is written at a time.
+constexpr size_t kBufferSize = 1 << 20;
+
 // The permission bits of a new output, less the umask, as fopen gives them.
 constexpr fs::perms kNewFileMode =
     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
@@ -33,48 +36,57 @@ fs::path followLinks(fs::path path) {
 }  // namespace
 
 OutputFile::OutputFile(const char* path) {
+  file_ = open(path);
+  // Large blocks: a picture goes out in few system calls.
+  if (file_)
+    std::setvbuf(file_.get(), nullptr, _IOFBF, kBufferSize);
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+File OutputFile::open(const char* path) {
   std::error_code ignored;
   const fs::file_status status = fs::status(path, ignored);
   if (fs::is_directory(status)) {
     error_ = EISDIR;  // Windows would say "Permission denied"
-    return;
+    return nullptr;
   }
   if (fs::is_regular_file(status) && !File(std::fopen(path, "r+b"))) {
     error_ = errno;  // a file the process may not write stays refused
-    return;
+    return nullptr;
   }
   const bool replaceable = fs::is_regular_file(status) || !fs::exists(status);
   if (replaceable && !mustWriteInPlace(path)) {
-    if (openTemporary(followLinks(path), status))
-      return;
+    if (File file = openTemporary(followLinks(path), status))
+      return file;
     // Where the folder denies a new file, an existing one can still be
     // written over in place, as it always could.
     const bool denied = errno == EACCES || errno == EPERM;
     if (!denied || !fs::exists(status)) {
       error_ = errno;
-      return;
+      return nullptr;
     }
   }
-  file_.reset(std::fopen(path, "wb"));
-  if (!file_)
+  File file(std::fopen(path, "wb"));
+  if (!file)
     error_ = errno;
+  return file;
 }
 
-OutputFile::~OutputFile() { discard(); }
-
-bool OutputFile::openTemporary(const fs::path& target, fs::file_status status) {
+File OutputFile::openTemporary(const fs::path& target, fs::file_status status) {
   const bool exists = fs::exists(status);
   const fs::perms mode = exists ? status.permissions() : kNewFileMode;
   std::random_device random;
-  for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
+  File file;
+  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
     temporary_ = target.string() + ".charpic-" + std::to_string(random());
-    file_ = createNewFile(temporary_, mode);
-    if (!file_ && errno != EEXIST)
+    file = createNewFile(temporary_, mode);
+    if (!file && errno != EEXIST)
       break;
   }
-  if (!file_) {
+  if (!file) {
     temporary_.clear();
-    return false;
+    return nullptr;
   }
   removeOnSignal(temporary_.c_str());
   target_ = target.string();
@@ -85,14 +97,13 @@ bool OutputFile::openTemporary(const fs::path& target, fs::file_status status) {
     fs::permissions(temporary_, mode, error);
     error_ = error.value();
   }
-  return true;
+  return file;
 }
 
-void OutputFile::writeLine(std::string_view line) {
+void OutputFile::write(std::string_view bytes) {
   if (!file_ || error_ != 0)
     return;
-  if (std::fwrite(line.data(), 1, line.size(), file_.get()) != line.size() ||
-      std::fputc('\n', file_.get()) == EOF)
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size())
     error_ = errno;
 }
 

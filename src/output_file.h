@@ -23,8 +23,8 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Writes `line` and a line feed, unless a write has failed before.
-  void writeLine(std::string_view line);
+  // Writes `bytes`, unless a write has failed before.
+  void write(std::string_view bytes);
 
   // Closes the file and puts a temporary file in the place of the output.
   // Returns 0, or the errno of the first failure, in which case a temporary
@@ -32,10 +32,14 @@ class OutputFile {
   int commit();
 
  private:
+  // Opens the file that writing to `path` goes to: a temporary file or
+  // `path` itself. Null, with the failure kept, when it cannot.
+  File open(const char* path);
+
   // Opens a new temporary file beside `target`, which has `status`, with its
-  // permission bits and, where the process may, its owner. False, with errno
+  // permission bits and, where the process may, its owner. Null, with errno
   // set, when no file could be created.
-  bool openTemporary(const std::filesystem::path& target,
+  File openTemporary(const std::filesystem::path& target,
                      std::filesystem::file_status status);
 
   // Closes the file and removes the temporary file, if any.

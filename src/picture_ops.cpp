@@ -84,13 +84,15 @@ bool load(const char* path, Image& image) {
 
 bool replace(Image& image, char from, char to, const char* outputPath) {
   OutputFile out(outputPath);
+  std::string line;  // the changed row and its line feed
   for (std::string& row : image) {
     // A select instead of std::replace's conditional store: the compiler
     // turns it into vector instructions.
     std::transform(row.begin(), row.end(), row.begin(),
                    [=](char cell) { return cell == from ? to : cell; });
-    out.writeLine(row);
-    printLine(row);
+    line.assign(row).push_back('\n');
+    out.write(line);
+    print(line);
   }
   errno = out.commit();
   return errno == 0;

@@ -40,8 +40,11 @@ File createNewFile(const std::string& path, std::filesystem::perms /*mode*/) {
   if (fd < 0)
     return nullptr;
   File file(_fdopen(fd, "wb"));
-  if (!file)
+  if (!file) {
+    const int error = errno;
     _close(fd);
+    errno = error;
+  }
   return file;
 }
 
