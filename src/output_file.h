@@ -8,8 +8,8 @@
 #include "file.h"
 
 // A file written whole or not at all. A regular file, or a name that no file
-// has yet, gets its lines in a new temporary file beside it, named after it,
-// which takes its place only once every line is written; until then the old
+// has yet, is written as a new temporary file beside it, named after it,
+// which takes its place only once everything is written; until then the old
 // file stays as it was. A symbolic link is followed, so the file it points to
 // is the one replaced. Anything else, such as a device or a FIFO, or an
 // existing file in a folder where the process may not create files, is
