@@ -68,6 +68,8 @@ int fail(int error, const char* what, const char* path = nullptr) {
 
 // The exit status of a run that got to its end.
 int finish() {
+  if (stdoutError() == EPIPE)
+    endByBrokenPipe();
   if (stdoutError() != 0)
     return fail(stdoutError(), "write error");
   return 0;
@@ -104,6 +106,9 @@ int run(int argc, char* argv[]) {
     std::cerr << kUsage;
     return 2;
   }
+  // A reader that goes away must not leave a replace without its output.
+  if (std::string_view(argv[3]) == "replace")
+    deferBrokenPipe();
   echoArguments(argc, argv);
   Image image;
   if (!load(argv[1], image))

@@ -1,9 +1,9 @@
 #ifndef CHARPIC_OUTPUT_FILE_H_
 #define CHARPIC_OUTPUT_FILE_H_
 
-#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "file.h"
 
@@ -11,9 +11,11 @@
 // has yet, is written as a new temporary file beside it, named after it,
 // which takes its place only once everything is written; until then the old
 // file stays as it was. A symbolic link is followed, so the file it points to
-// is the one replaced. Anything else, such as a device or a FIFO, or an
-// existing file in a folder where the process may not create files, is
-// written in place.
+// is the one replaced. These are written in place instead: the file that
+// standard output or standard error writes to (through that stream's own
+// open file), a device, a FIFO, and a file that the system will not let a
+// temporary file replace (a folder that refuses new files, a sticky folder,
+// a mount point, a file system that refuses permission bits).
 class OutputFile {
  public:
   // Opens `path` for writing; a failure is kept for commit() to report.
@@ -32,15 +34,22 @@ class OutputFile {
   int commit();
 
  private:
-  // Opens the file that writing to `path` goes to: a temporary file or
-  // `path` itself. Null, with the failure kept, when it cannot.
-  File open(const char* path);
+  // Opens the file that writing to `path` goes to: a temporary file, a
+  // standard stream, or `path` itself. Null, with errno set, when it cannot.
+  File openDestination(const char* path);
 
-  // Opens a new temporary file beside `target`, which has `status`, with its
-  // permission bits and, where the process may, its owner. Null, with errno
-  // set, when no file could be created.
-  File openTemporary(const std::filesystem::path& target,
-                     std::filesystem::file_status status);
+  // Opens a new temporary file that is to replace `target`, with the
+  // permission bits and, where the process may, the owner of an `existing`
+  // target. Null, with errno set, when it cannot.
+  File openTemporary(const std::string& target, bool existing);
+
+  // Puts the temporary file in the place of the target, or, where the
+  // system refuses that, copies its bytes over the target. False, with errno
+  // set, when neither works.
+  bool putInPlace();
+
+  // Writes the temporary file's bytes over the target, in place.
+  bool copyIntoTarget();
 
   // Closes the file and removes the temporary file, if any.
   void discard();
@@ -48,6 +57,7 @@ class OutputFile {
   // Lets go of the temporary file's name, once it is gone or in place.
   void forgetTemporary();
 
+  std::vector<char> buffer_;  // the file's buffer, so it outlives the file
   File file_;
   std::string target_;     // the file that the temporary file replaces
   std::string temporary_;  // empty when writing in place

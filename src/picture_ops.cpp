@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
 #include "file.h"
 #include "output_file.h"
+#include "platform.h"
 #include "print.h"
 
 namespace {
@@ -62,8 +61,7 @@ void takeRows(std::string_view text, std::string& partial, Image& image) {
 bool load(const char* path, Image& image) {
   // Some systems open a folder as a file and some refuse it with another
   // reason; either way it is no picture.
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) {
+  if (fileKind(path) == FileKind::kDirectory) {
     errno = EISDIR;
     return false;
   }

@@ -1,9 +1,11 @@
 #ifndef CHARPIC_PLATFORM_H_
 #define CHARPIC_PLATFORM_H_
 
-// What standard C++ cannot do, done for POSIX systems and for Windows.
+// What standard C++ cannot do. One source file implements it for each
+// system: platform_posix.cpp and platform_windows.cpp. Paths are the bytes
+// the command line carried, handed to the system unchanged.
 
-#include <filesystem>
+#include <cstdio>
 #include <string>
 
 #include "file.h"
@@ -13,31 +15,67 @@
 // Call before anything is printed.
 void preparePlatform();
 
-// Whether `path`, though the file system shows a regular file or nothing
-// there, must be written in place: a device name such as NUL or CON on
-// Windows, or on POSIX systems the file that standard output or standard
-// error already writes to (as /dev/stdout names it), which a new file would
-// cut off from what is printed.
-bool mustWriteInPlace(const char* path);
+// The longest file name, and the longest path, that the system takes in
+// bytes, with no terminating NUL.
+extern const size_t kMaxNameLength;
+extern const size_t kMaxPathLength;
+
+// What a path names, symbolic links followed.
+enum class FileKind {
+  kMissing,    // nothing, or a dangling link
+  kRegular,    // a regular file
+  kDirectory,  // a folder
+  kOther,      // a device, FIFO, socket or terminal
+  kUnknown,    // the system cannot tell; errno says why (say, a link loop)
+};
+FileKind fileKind(const char* path);
+
+// What separates the folders of a path from each other and from the name.
+extern const char kPathSeparators[];
+
+// Whether the process may open the existing file `path` for writing; false,
+// with errno set, when it may not. The file is left as it was.
+bool canOpenForWriting(const char* path);
+
+// The standard stream that already writes to the file `path` names: 1 for
+// standard output, 2 for standard error, 0 for neither.
+int streamWritingTo(const char* path);
+
+// A new C stream on the open file of standard stream `fd`: writing to it
+// goes on where that stream stands and truncates nothing. Null, with errno
+// set, when it cannot be had.
+File openStream(int fd);
+
+// The path that writing to `path` reaches: `path` with every symbolic link
+// followed, to the file a dangling link would create. False, with errno set
+// (ELOOP for a chain that does not end), when it cannot be followed.
+bool resolveLinks(const std::string& path, std::string* resolved);
 
 // Creates the file `path`, which must not exist yet, open for writing bytes,
 // with the permission bits `mode` less the process's umask where the system
 // has them. Null, with errno set, when it cannot.
-File createNewFile(const std::string& path, std::filesystem::perms mode);
+File createNewFile(const std::string& path, unsigned mode);
+
+// Gives the open `file` the permission bits of the file `model` and, as far
+// as the process may, its owner, or else at least its group, as `cp -p`
+// does. False, with errno set, when the permission bits cannot be set.
+bool copyOwnerAndMode(const char* model, std::FILE* file);
 
 // Puts the file `from` in the place of the file `to` in one step. Returns
 // false, with errno set, when it cannot.
 bool replaceFile(const std::string& from, const std::string& to);
 
-// Gives the file `path` the owner and group of the file `model`, as far as
-// the process may.
-void copyOwner(const std::string& model, const std::string& path);
-
-// Until stopRemovingOnSignal(), makes SIGINT, SIGTERM, SIGHUP and SIGPIPE
-// remove the file `path` before they end the process as they would have.
-// `path` must stay valid until then. Does nothing where these signals do not
-// exist.
+// Until stopRemovingOnSignal(), makes every signal that would end the
+// process (on Windows, Ctrl-C and Ctrl-Break) remove the file `path` first.
+// `path` must stay valid until then.
 void removeOnSignal(const char* path);
 void stopRemovingOnSignal();
+
+// Makes a reader of standard output that goes away stop the printing only:
+// printing fails with EPIPE instead of ending the process, so that a run can
+// finish its output file. endByBrokenPipe() then ends the process as the
+// reader's going would have ended it, where the system has such a signal.
+void deferBrokenPipe();
+void endByBrokenPipe();
 
 #endif  // CHARPIC_PLATFORM_H_
