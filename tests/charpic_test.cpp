@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <initializer_list>
@@ -12,6 +13,9 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "sandbox.h"
 
@@ -247,19 +251,48 @@ TEST(Charpic, InterruptedReplaceLeavesOutputAlone) {
   Sandbox sandbox;
   sandbox.write("pic.txt", picture);
 
-  RunResult result = sandbox.run(args, "/dev/null", 0, 4096);
+  RunOptions limited;
+  limited.stdoutPath = "/dev/null";
+  limited.fileSize = 4096;
+  RunResult result = sandbox.run(args, limited);
   EXPECT_EQ(result.err, "charpic: cannot write 'pic.txt': File too large\n");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(sandbox.read("pic.txt"), picture);
   EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"pic.txt"});
 
-  // The pipe closes right after the first replaced row.
+  // A reader that goes stops the printing, not the replace: after the
+  // first replaced row, and after the first line, as `| head -1` does.
+  std::string replaced = picture;
+  std::replace(replaced.begin(), replaced.end(), '.', 'o');
   const std::string printed = echo(args) + picture + std::string(99, 'o');
-  result = sandbox.runClosingOutputAfter(args, printed.size() + 1);
-  EXPECT_EQ(result.out, printed + '\n');
-  EXPECT_EQ(result.status, 128 + SIGPIPE);
-  EXPECT_EQ(sandbox.read("pic.txt"), picture);
-  EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"pic.txt"});
+  for (const size_t bytes : {printed.size() + 1, sizeof "0 prog\n" - 1}) {
+    sandbox.write("pic.txt", picture);
+    result = sandbox.runClosingOutputAfter(args, bytes);
+    EXPECT_EQ(result.out, (printed + '\n').substr(0, bytes));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 128 + SIGPIPE);
+    EXPECT_EQ(sandbox.read("pic.txt"), replaced);
+    EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"pic.txt"});
+  }
+
+  // Every signal that ends the run removes the temporary file first; one
+  // that the run was started to ignore stays ignored.
+  const size_t echoed = echo(args).size() + picture.size();
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM,
+                           SIGXCPU, SIGPROF}) {
+    SCOPED_TRACE(signal);
+    sandbox.write("pic.txt", picture);
+    result = sandbox.runSignalledMidway(args, echoed, signal);
+    EXPECT_EQ(result.status, 128 + signal);
+    EXPECT_EQ(sandbox.read("pic.txt"), picture);
+    EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"pic.txt"});
+  }
+  RunOptions ignoringHangUp;
+  ignoringHangUp.ignoredSignal = SIGHUP;
+  sandbox.write("pic.txt", picture);
+  result = sandbox.runSignalledMidway(args, echoed, SIGHUP, ignoringHangUp);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(sandbox.read("pic.txt"), replaced);
 }
 
 TEST(Charpic, ReplaceKeepsLinkAndPermissions) {
@@ -279,6 +312,198 @@ TEST(Charpic, ReplaceKeepsLinkAndPermissions) {
   EXPECT_TRUE(fs::is_symlink(sandbox.path("link.txt")));
   EXPECT_EQ(sandbox.read("target.txt"), "ao\n");
   EXPECT_EQ(fs::status(sandbox.path("target.txt")).permissions(), mode);
+}
+
+// OUTPUT as the file that standard output already writes to: the rows go on
+// after what was printed, and nothing before is lost.
+TEST(Charpic, ReplaceIntoStandardOutputsFile) {
+  if (underWine())
+    GTEST_SKIP() << "Wine does not tell which file standard output writes to";
+  const std::string printed = "a.\nao\n";
+  struct {
+    const char* output;
+    bool append;
+    std::string before;
+  } runs[] = {
+      {"log.txt", false, ""},
+      {"log.txt", true, "old\n"},
+      {"/dev/stdout", true, "old\n"},
+      {"/dev/stderr", false, ""},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.output);
+    Sandbox sandbox;
+    sandbox.write("in.txt", "a.\n");
+    sandbox.write("log.txt", run.before);
+    const std::vector<std::string> args = {"in.txt", run.output, "replace", ".",
+                                           "o"};
+    RunOptions options;
+    const std::string log = sandbox.path("log.txt").string();
+    options.stdoutPath = log.c_str();
+    options.appendStdout = run.append;
+    const RunResult result = sandbox.run(args, options);
+    const bool toStderr = std::string(run.output) == "/dev/stderr";
+    EXPECT_EQ(result.err, toStderr ? "ao\n" : "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(sandbox.read("log.txt"),
+              run.before + echo(args) + printed + (toStderr ? "" : "ao\n"));
+  }
+}
+
+// Links are followed to the file they name, which is replaced; a chain that
+// does not end is refused, as a shell's redirection refuses it.
+TEST(Charpic, ReplaceFollowsLinks) {
+  if (underWine())
+    GTEST_SKIP() << "Windows lacks symbolic links";
+  const std::string loop = "charpic: cannot write 'a': Too many levels of "
+                           "symbolic links\n";
+  struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // link, target
+    std::string written;  // the file that gets the rows
+    std::string err;
+  } cases[] = {
+      {"relative link in another folder", {{"d/link", "../e/pic"}}, "e/pic",
+       ""},
+      {"chain", {{"a", "d/b"}, {"d/b", "c"}, {"d/c", "../e/pic"}}, "e/pic", ""},
+      {"dangling chain", {{"a", "d/b"}, {"d/b", "../e/new"}}, "e/new", ""},
+      {"loop", {{"a", "d/b"}, {"d/b", "../a"}}, "", loop},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox sandbox;
+    fs::create_directory(sandbox.path("d"));
+    fs::create_directory(sandbox.path("e"));
+    sandbox.write("in.txt", "a.\n");
+    sandbox.write("e/pic", "old\n");
+    for (const auto& [link, target] : c.links)
+      fs::create_symlink(target, sandbox.path(link));
+    const std::string output = c.links.front().first;
+    const RunResult result =
+        sandbox.run({"in.txt", output, "replace", ".", "o"});
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1);
+    EXPECT_TRUE(fs::is_symlink(sandbox.path(output)));
+    if (!c.written.empty()) {
+      EXPECT_EQ(sandbox.read(c.written), "ao\n");
+    }
+    EXPECT_EQ(sandbox.temporaryFiles(), std::vector<std::string>{});
+  }
+}
+
+// Names the command line carries name the file written, whatever their
+// bytes and up to the longest the system takes.
+TEST(Charpic, ReplaceWritesTheFileNamed) {
+  struct {
+    std::string name;
+    const char* windowsLacks;
+  } names[] = {
+      {"caf\xc3\xa9.txt", nullptr},
+      {std::string(255, 'n'), "names of 255 bytes within its paths"},
+      {std::string(253, 'n') + "\xc3\xa9", "names of 255 bytes within its paths"},
+  };
+  for (const auto& [name, windowsLacks] : names) {
+    SCOPED_TRACE(name.size());
+    if (underWine() && windowsLacks != nullptr)
+      continue;
+    for (const bool existing : {false, true}) {
+      Sandbox sandbox;
+      sandbox.write("in.txt", "a.\n");
+      if (existing)
+        sandbox.write(name, "old\n");
+      const RunResult result = sandbox.run({"in.txt", name, "replace", ".", "o"});
+      EXPECT_EQ(result.err, "");
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(sandbox.read(name), "ao\n");
+      EXPECT_EQ(filesIn(sandbox), (std::set<std::string>{"in.txt", name}));
+    }
+  }
+}
+
+// Runs as another user, where the permission bits of files and folders
+// decide what may be written.
+TEST(Charpic, ReplaceAsAnotherUser) {
+  if (underWine() || geteuid() != 0)
+    GTEST_SKIP() << "needs root, to run as another user, and POSIX owners";
+  const uid_t user = 65534;
+  const gid_t group = 65534;
+  const gid_t shared = 100;  // a group the user belongs to besides its own
+  struct {
+    const char* name;
+    fs::perms folder;    // the work folder's permission bits
+    fs::perms file;      // out.txt's, before the run
+    gid_t fileGroup;     // out.txt's group, its owner being root
+    std::string err;
+    std::string written;  // out.txt afterwards
+    gid_t groupAfter;
+  } cases[] = {
+      {"read-only folder", fs::perms(0555), fs::perms(0666), 0, "", "ao\n", 0},
+      {"read-only file", fs::perms(0777), fs::perms(0444), 0,
+       "charpic: cannot write 'out.txt': Permission denied\n", "old\n", 0},
+      {"write-only file", fs::perms(0777), fs::perms(0222), 0, "", "ao\n",
+       group},
+      {"group kept", fs::perms(0777), fs::perms(0664), shared, "", "ao\n",
+       shared},
+      {"sticky folder", fs::perms(01777), fs::perms(0666), 0, "", "ao\n", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sandbox sandbox;
+    sandbox.write("in.txt", "a.\n");
+    sandbox.write("out.txt", "old\n");
+    fs::permissions(sandbox.path("out.txt"), c.file);
+    ASSERT_EQ(chown(sandbox.path("out.txt").c_str(), 0, c.fileGroup), 0);
+    fs::permissions(sandbox.path(""), c.folder);
+    RunOptions options;
+    options.user = user;
+    options.groups = {group, shared};
+    const RunResult result =
+        sandbox.run({"in.txt", "out.txt", "replace", ".", "o"}, options);
+    fs::permissions(sandbox.path(""), fs::perms(0755));
+    fs::permissions(sandbox.path("out.txt"), fs::perms(0644));
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.err.empty() ? 0 : 1);
+    EXPECT_EQ(sandbox.read("out.txt"), c.written);
+    struct stat status {};
+    ASSERT_EQ(stat(sandbox.path("out.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, c.groupAfter);
+    EXPECT_EQ(filesIn(sandbox), (std::set<std::string>{"in.txt", "out.txt"}));
+  }
+}
+
+// A new OUTPUT gets 0666 less the umask; an existing one keeps its owner,
+// its group and its exact bits.
+TEST(Charpic, ReplaceSetsOwnerAndMode) {
+  if (underWine() || geteuid() != 0)
+    GTEST_SKIP() << "needs root, to give files away, and POSIX owners";
+  Sandbox sandbox;
+  sandbox.write("in.txt", "a.\n");
+  sandbox.write("old.txt", "old\n");
+  ASSERT_EQ(chown(sandbox.path("old.txt").c_str(), 1234, 5678), 0);
+  fs::permissions(sandbox.path("old.txt"), fs::perms(04770));
+  struct stat status {};
+  for (const char* output : {"new.txt", "old.txt"}) {
+    EXPECT_EQ(sandbox.run({"in.txt", output, "replace", ".", "o"}).status, 0);
+    ASSERT_EQ(stat(sandbox.path(output).c_str(), &status), 0);
+    EXPECT_EQ(sandbox.read(output), "ao\n");
+  }
+  EXPECT_EQ(status.st_uid, 1234U);
+  EXPECT_EQ(status.st_gid, 5678U);
+  EXPECT_EQ(status.st_mode & 07777, 04770U);
+  ASSERT_EQ(stat(sandbox.path("new.txt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0644U);  // the sandbox's umask is 022
+}
+
+TEST(Charpic, EmptyOutputNameWritesNothing) {
+  Sandbox sandbox;
+  sandbox.write("in.txt", std::string(200, '.') + "\n");
+  RunOptions limited;
+  limited.fileSize = underWine() ? 0 : 100;  // writing the rows would fail
+  const RunResult result =
+      sandbox.run({"in.txt", "", "replace", ".", "o"}, limited);
+  EXPECT_EQ(result.err, "charpic: cannot write '': No such file or directory\n");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"in.txt"});
 }
 
 TEST(Charpic, FailedFilesExitOne) {
@@ -323,8 +548,11 @@ TEST(Charpic, PictureLargerThanMemoryExitsOne) {
     picture += std::string(99, '.') + '\n';
   Sandbox sandbox;
   sandbox.write("in.txt", picture);
-  const RunResult result = sandbox.run(
-      {"in.txt", "out.txt", "replace", ".", "o"}, "/dev/null", 48 << 20);
+  RunOptions limited;
+  limited.stdoutPath = "/dev/null";
+  limited.addressSpace = 48 << 20;
+  const RunResult result =
+      sandbox.run({"in.txt", "out.txt", "replace", ".", "o"}, limited);
   EXPECT_EQ(result.err, "charpic: cannot read 'in.txt': Cannot allocate memory\n");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(sandbox.read("out.txt"), std::nullopt);
@@ -342,7 +570,9 @@ TEST(Charpic, FullStandardOutputExitsOne) {
     SCOPED_TRACE(args[2]);
     Sandbox sandbox;
     sandbox.write("in.txt", "a.\n");
-    const RunResult result = sandbox.run(args, "/dev/full");
+    RunOptions full;
+    full.stdoutPath = "/dev/full";
+    const RunResult result = sandbox.run(args, full);
     EXPECT_EQ(result.err, "charpic: write error: No space left on device\n");
     EXPECT_EQ(result.status, 1);
   }

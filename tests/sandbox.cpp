@@ -1,14 +1,19 @@
 #include "sandbox.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -27,6 +32,15 @@ void redirect(int fd, const char* path) {
 void limit(int resource, rlim_t bytes) {
   const rlimit value{bytes, bytes};
   if (bytes != 0 && setrlimit(resource, &value) != 0)
+    _exit(127);
+}
+
+// In the child: takes on `user` and `groups`, unless `user` is 0.
+void becomeUser(uid_t user, const std::vector<gid_t>& groups) {
+  if (user == 0)
+    return;
+  if (groups.empty() || setgroups(groups.size(), groups.data()) != 0 ||
+      setgid(groups[0]) != 0 || setuid(user) != 0)
     _exit(127);
 }
 
@@ -64,6 +78,10 @@ Sandbox::Sandbox() {
   root_ = pattern;
   work_ = root_ / "work";
   fs::create_directory(work_);
+  // Another user may reach the work folder; what it may do there is up to
+  // each test.
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_exec |
+                             fs::perms::others_exec);
 }
 
 Sandbox::~Sandbox() {
@@ -84,18 +102,18 @@ std::filesystem::path Sandbox::path(const std::string& name) const {
 }
 
 RunResult Sandbox::run(const std::vector<std::string>& args,
-                       const char* stdoutPath, rlim_t addressSpace,
-                       rlim_t fileSize) const {
+                       const RunOptions& options) const {
   const fs::path outPath = root_ / "stdout";
-  const int out =
-      open(stdoutPath != nullptr ? stdoutPath : outPath.c_str(),
-           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = open(
+      options.stdoutPath != nullptr ? options.stdoutPath : outPath.c_str(),
+      O_WRONLY | O_CREAT | O_CLOEXEC | (options.appendStdout ? O_APPEND : O_TRUNC),
+      0644);
   if (out < 0)
     throw std::runtime_error("cannot open standard output for charpic");
-  const pid_t pid = start(args, out, addressSpace, fileSize);
+  const pid_t pid = start(args, out, options);
   close(out);
   RunResult result = finish(pid, "");
-  if (stdoutPath == nullptr)
+  if (options.stdoutPath == nullptr)
     result.out = readFile(outPath).value_or("");
   if (underWine())
     result.out = withProgAsLine0(result.out);
@@ -107,23 +125,56 @@ RunResult Sandbox::runClosingOutputAfter(const std::vector<std::string>& args,
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0)
     throw std::runtime_error("cannot make a pipe");
-  const pid_t pid = start(args, pipeFds[1], 0, 0);
+  const pid_t pid = start(args, pipeFds[1], {});
   close(pipeFds[1]);
-  std::string out(bytes, '\0');
-  size_t got = 0;
-  while (got < bytes) {
-    const ssize_t n = ::read(pipeFds[0], out.data() + got, bytes - got);
-    if (n <= 0)
-      break;
-    got += static_cast<size_t>(n);
-  }
+  std::string out = readUpTo(pipeFds[0], bytes);
   close(pipeFds[0]);
-  out.resize(got);
   return finish(pid, out);
 }
 
+RunResult Sandbox::runSignalledMidway(const std::vector<std::string>& args,
+                                      size_t bytes, int signal,
+                                      const RunOptions& options) const {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0)
+    throw std::runtime_error("cannot make a pipe");
+  const pid_t pid = start(args, pipeFds[1], options);
+  close(pipeFds[1]);
+  std::string out = readUpTo(pipeFds[0], bytes);
+  for (int wait = 0; wait < 1000 && temporaryFiles().empty(); ++wait)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(pid, signal);
+  out += readUpTo(pipeFds[0], std::string::npos);
+  close(pipeFds[0]);
+  return finish(pid, out);
+}
+
+std::vector<std::string> Sandbox::temporaryFiles() const {
+  static const std::regex temporary(R"(.*\.charpic-[0-9]+)");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(work_)) {
+    const std::string name = entry.path().filename().string();
+    if (std::regex_match(name, temporary))
+      names.push_back(name);
+  }
+  return names;
+}
+
+std::string Sandbox::readUpTo(int fd, size_t bytes) {
+  std::string out;
+  char buffer[65536];
+  while (out.size() < bytes) {
+    const ssize_t n =
+        ::read(fd, buffer, std::min(sizeof buffer, bytes - out.size()));
+    if (n <= 0)
+      break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  return out;
+}
+
 pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
-                     rlim_t addressSpace, rlim_t fileSize) const {
+                     const RunOptions& options) const {
   const char* program = environment("CHARPIC_TEST_PROGRAM");
   if (program == nullptr)
     program = CHARPIC_PATH;
@@ -143,8 +194,11 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
       _exit(127);
     redirect(2, (root_ / "stderr").c_str());
     umask(022);
-    limit(RLIMIT_AS, addressSpace);
-    limit(RLIMIT_FSIZE, fileSize);
+    limit(RLIMIT_AS, options.addressSpace);
+    limit(RLIMIT_FSIZE, options.fileSize);
+    if (options.ignoredSignal != 0)
+      signal(options.ignoredSignal, SIG_IGN);
+    becomeUser(options.user, options.groups);
     if (wine != nullptr)
       execvp(wine, argv.data());
     else

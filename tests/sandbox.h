@@ -23,6 +23,17 @@ struct RunResult {
   int status;       // exit status, or 128 + the signal that ended it
 };
 
+// How to run charpic, beyond its arguments.
+struct RunOptions {
+  const char* stdoutPath = nullptr;  // standard output's file, else captured
+  bool appendStdout = false;         // open that file to append, not truncate
+  rlim_t addressSpace = 0;           // bytes the process may map; 0: no limit
+  rlim_t fileSize = 0;               // bytes a file may hold; 0: no limit
+  uid_t user = 0;                    // run as this user, when not 0 (root only)
+  std::vector<gid_t> groups;         // with these groups, the first its own
+  int ignoredSignal = 0;             // a signal charpic starts ignoring
+};
+
 // A fresh temporary folder to run charpic in; removed with its contents when
 // the sandbox goes.
 class Sandbox {
@@ -42,23 +53,33 @@ class Sandbox {
   std::filesystem::path path(const std::string& name) const;
 
   // Runs charpic in the folder with "prog" as its program path and `args`
-  // after it. Standard output goes to `stdoutPath` when one is given; a
-  // non-zero `addressSpace` limits the process to that many bytes, and a
-  // non-zero `fileSize` the files it writes.
+  // after it.
   RunResult run(const std::vector<std::string>& args,
-                const char* stdoutPath = nullptr, rlim_t addressSpace = 0,
-                rlim_t fileSize = 0) const;
+                const RunOptions& options = {}) const;
 
   // Runs charpic as run() does, with standard output a pipe that is closed
   // once `bytes` bytes have come through it; `out` holds those bytes.
   RunResult runClosingOutputAfter(const std::vector<std::string>& args,
                                   size_t bytes) const;
 
+  // Runs charpic as run() does, with standard output a pipe that is read up
+  // to `bytes` bytes and then left full until a temporary file shows in the
+  // folder; then sends `signal` and reads on to the end.
+  RunResult runSignalledMidway(const std::vector<std::string>& args,
+                               size_t bytes, int signal,
+                               const RunOptions& options = {}) const;
+
+  // The names in the folder of files that end in ".charpic-" and a number.
+  std::vector<std::string> temporaryFiles() const;
+
  private:
   // Starts charpic in the folder with standard output on `stdoutFd` and
   // standard error captured; returns its process id.
   pid_t start(const std::vector<std::string>& args, int stdoutFd,
-              rlim_t addressSpace, rlim_t fileSize) const;
+              const RunOptions& options) const;
+
+  // Reads from `fd` until `bytes` bytes or the end; returns what came.
+  static std::string readUpTo(int fd, size_t bytes);
 
   // Waits for the run `pid` to end; what it printed is `out`.
   RunResult finish(pid_t pid, std::string out) const;
