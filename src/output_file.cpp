@@ -101,7 +101,7 @@ File OutputFile::openTemporary(const std::string& target, bool existing) {
   for (int attempt = 0; attempt < 100 && !file; ++attempt) {
     temporary_ = prefix + std::to_string(random());
     // Owner-only until the target's bits are copied.
-    file = createNewFile(temporary_, existing ? 0600 : 0666);
+    file = createTemporaryFile(temporary_, existing ? 0600 : 0666);
     if (!file && errno != EEXIST)
       break;
   }
@@ -109,7 +109,6 @@ File OutputFile::openTemporary(const std::string& target, bool existing) {
     temporary_.clear();
     return nullptr;
   }
-  removeOnSignal(temporary_.c_str());
   if (existing && !copyOwnerAndMode(target.c_str(), file.get())) {
     const int error = errno;
     file.reset();

@@ -53,8 +53,12 @@ bool resolveLinks(const std::string& path, std::string* resolved);
 
 // Creates the file `path`, which must not exist yet, open for writing bytes,
 // with the permission bits `mode` less the process's umask where the system
-// has them. Null, with errno set, when it cannot.
-File createNewFile(const std::string& path, unsigned mode);
+// has them. Until stopRemovingOnSignal(), every signal that would end the
+// process (on Windows, Ctrl-C and Ctrl-Break) removes the file first, from
+// the moment it exists; `path` must stay valid until then. Null, with errno
+// set, when it cannot.
+File createTemporaryFile(const std::string& path, unsigned mode);
+void stopRemovingOnSignal();
 
 // Gives the open `file` the permission bits of the file `model` and, as far
 // as the process may, its owner, or else at least its group, as `cp -p`
@@ -64,12 +68,6 @@ bool copyOwnerAndMode(const char* model, std::FILE* file);
 // Puts the file `from` in the place of the file `to` in one step. Returns
 // false, with errno set, when it cannot.
 bool replaceFile(const std::string& from, const std::string& to);
-
-// Until stopRemovingOnSignal(), makes every signal that would end the
-// process (on Windows, Ctrl-C and Ctrl-Break) remove the file `path` first.
-// `path` must stay valid until then.
-void removeOnSignal(const char* path);
-void stopRemovingOnSignal();
 
 // Makes a reader of standard output that goes away stop the printing only:
 // printing fails with EPIPE instead of ending the process, so that a run can

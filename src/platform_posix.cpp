@@ -82,6 +82,21 @@ void catchEndingSignals() {
 #endif
 }
 
+// Creates the file `path`, which must not exist yet, for writing.
+File createNewFile(const std::string& path, unsigned mode) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      static_cast<mode_t>(mode));
+  if (fd < 0)
+    return nullptr;
+  File file = streamOn(fd);
+  if (!file) {
+    const int error = errno;
+    unlink(path.c_str());
+    errno = error;
+  }
+  return file;
+}
+
 // The folder part of `path`, up to and with its last slash; empty for a
 // bare name.
 std::string folderOf(const std::string& path) {
@@ -145,17 +160,17 @@ bool resolveLinks(const std::string& path, std::string* resolved) {
   return false;
 }
 
-File createNewFile(const std::string& path, unsigned mode) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                      static_cast<mode_t>(mode));
-  if (fd < 0)
-    return nullptr;
-  File file = streamOn(fd);
-  if (!file) {
-    const int error = errno;
-    unlink(path.c_str());
-    errno = error;
-  }
+File createTemporaryFile(const std::string& path, unsigned mode) {
+  catchEndingSignals();
+  // Signals wait while the file is made and its name kept for them.
+  sigset_t all;
+  sigset_t before;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &before);
+  File file = createNewFile(path, mode);
+  if (file)
+    pathToRemove.store(path.c_str());
+  sigprocmask(SIG_SETMASK, &before, nullptr);
   return file;
 }
 
@@ -176,11 +191,6 @@ bool copyOwnerAndMode(const char* model, std::FILE* file) {
 
 bool replaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
-void removeOnSignal(const char* path) {
-  catchEndingSignals();
-  pathToRemove.store(path);
 }
 
 void stopRemovingOnSignal() { pathToRemove.store(nullptr); }

@@ -143,7 +143,10 @@ bool resolveLinks(const std::string& path, std::string* resolved) {
   return true;
 }
 
-File createNewFile(const std::string& path, unsigned /*mode*/) {
+File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
+  static bool handled = false;
+  if (!handled)
+    handled = SetConsoleCtrlHandler(removeOnControl, TRUE) != 0;
   // Shared for deletion, so that a Ctrl-C can remove it while it is open.
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -161,6 +164,8 @@ File createNewFile(const std::string& path, unsigned /*mode*/) {
     const int error = errno;
     DeleteFileA(path.c_str());
     errno = error;
+  } else {
+    pathToRemove.store(path.c_str());
   }
   return file;
 }
@@ -177,13 +182,6 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return true;
   errno = errnoFor(GetLastError());
   return false;
-}
-
-void removeOnSignal(const char* path) {
-  static bool handled = false;
-  if (!handled)
-    handled = SetConsoleCtrlHandler(removeOnControl, TRUE) != 0;
-  pathToRemove.store(path);
 }
 
 void stopRemovingOnSignal() { pathToRemove.store(nullptr); }
