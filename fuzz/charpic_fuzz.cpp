@@ -16,6 +16,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "picture_ops.h"
 #include "print.h"
@@ -23,6 +24,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The most that dilation may print for one input, so that a long row cannot
+// fill the disk or the memory that checks it.
+constexpr size_t kMaxTrace = 4 << 20;
 
 // A temporary folder for the whole fuzzing run: the picture, replace's
 // output, and the file that standard output is sent to.
@@ -63,8 +68,8 @@ std::string readFile(const std::string& path) {
 }
 
 // The rows of a file holding `bytes`, found independently of the loader.
-Image rowsOf(const std::string& bytes) {
-  Image rows;
+std::vector<std::string> rowsOf(const std::string& bytes) {
+  std::vector<std::string> rows;
   for (size_t start = 0; start < bytes.size();) {
     size_t end = bytes.find('\n', start);
     if (end == std::string::npos)
@@ -75,12 +80,21 @@ Image rowsOf(const std::string& bytes) {
   return rows;
 }
 
-// Each row followed by a line feed: how a picture is printed and written.
-std::string withLineFeeds(const Image& image) {
+// Each row followed by a line feed: how a picture is held, printed and
+// written.
+std::string withLineFeeds(const std::vector<std::string>& rows) {
   std::string text;
-  for (const std::string& row : image)
+  for (const std::string& row : rows)
     text += row + '\n';
   return text;
+}
+
+// How many bytes dilation prints for `rows`: a line per cell.
+size_t traceSize(const std::vector<std::string>& rows) {
+  size_t size = 0;
+  for (const std::string& row : rows)
+    size += row.size() * (row.size() + 1);
+  return size;
 }
 
 // Takes what was printed since the last call.
@@ -93,37 +107,37 @@ std::string takePrinted(const Workspace& workspace) {
   return text;
 }
 
-void checkReplace(const Image& loaded, char from, char to,
+void checkReplace(const std::vector<std::string>& rows, char from, char to,
                   const Workspace& workspace) {
-  Image image = loaded;
+  Image image = withLineFeeds(rows);
   require(replace(image, from, to, workspace.output.c_str()),
           "replace failed");
-  require(image.size() == loaded.size(), "replace changed the row count");
-  for (size_t i = 0; i < image.size(); ++i) {
-    require(image[i].size() == loaded[i].size(), "replace resized a row");
-    for (size_t j = 0; j < image[i].size(); ++j) {
-      const char expected = loaded[i][j] == from ? to : loaded[i][j];
-      require(image[i][j] == expected, "replace changed the wrong cell");
-    }
+  std::string expected;
+  for (const std::string& row : rows) {
+    for (const char cell : row)
+      expected += cell == from ? to : cell;
+    expected += '\n';
   }
-  require(readFile(workspace.output) == withLineFeeds(image),
+  require(image == expected, "replace changed the wrong cells");
+  require(readFile(workspace.output) == expected,
           "replace wrote other rows than it made");
-  require(takePrinted(workspace) == withLineFeeds(image),
+  require(takePrinted(workspace) == expected,
           "replace printed other rows than it made");
 }
 
 // Checks the trace line by line: each row prints one line per cell, each as
 // long as the row, and the line for cell j differs from the one before it at
 // most in cell j, which can only have turned into `c`.
-void checkDilation(const Image& loaded, char c, const Workspace& workspace) {
-  const Image copy = loaded;
+void checkDilation(const std::vector<std::string>& rows, char c,
+                   const Workspace& workspace) {
+  const Image loaded = withLineFeeds(rows);
   dilation(loaded, c);
-  require(loaded == copy, "dilation changed the picture");
+  require(loaded == withLineFeeds(rows), "dilation changed the picture");
   std::istringstream trace(takePrinted(workspace));
   std::string line;
   require(std::getline(trace, line) && line == "program",
           "dilation did not start with \"program\"");
-  for (const std::string& row : loaded) {
+  for (const std::string& row : rows) {
     std::string before = row;
     for (size_t j = 0; j < row.size(); ++j) {
       require(static_cast<bool>(std::getline(trace, line)),
@@ -152,12 +166,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string picture(reinterpret_cast<const char*>(data) + 2, size - 2);
   std::ofstream(workspace.input, std::ios::binary) << picture;
 
+  const std::vector<std::string> rows = rowsOf(picture);
   Image image;
   require(load(workspace.input.c_str(), image), "load failed");
-  require(image == rowsOf(picture), "load made other rows than the file has");
-  require(takePrinted(workspace) == withLineFeeds(image),
-          "load printed other rows than it made");
-  checkReplace(image, from, to, workspace);
-  checkDilation(image, from, workspace);
+  require(image == withLineFeeds(rows),
+          "load made other rows than the file has");
+  require(takePrinted(workspace) == image, "load printed other rows than it made");
+  checkReplace(rows, from, to, workspace);
+  // A long row prints a line per cell, each as long as the row.
+  if (traceSize(rows) <= kMaxTrace)
+    checkDilation(rows, from, workspace);
   return 0;
 }

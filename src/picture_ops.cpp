@@ -12,7 +12,7 @@
 
 namespace {
 
-// How much of a picture file is read at a time.
+// How much of a picture file is read at a time, at most.
 constexpr size_t kChunkSize = 1 << 16;
 
 // Whether `row` has a cell in column `j` and that cell holds colour `c`.
@@ -29,31 +29,22 @@ bool touches(std::string_view current, std::string_view above,
          holds(above, j, c) || holds(below, j, c);
 }
 
-// Prints `row` and appends it to `image`, leaving `row` empty. The copy in
-// `image` is allocated at the row's own length; `row` keeps its capacity for
-// the next one.
-void takeRow(std::string& row, Image& image) {
-  printLine(row);
-  image.push_back(row);
-  row.clear();
+// The first row of `lines`, without its line feed; empty when there is none.
+std::string_view firstRow(std::string_view lines) {
+  return lines.substr(0, lines.find('\n'));
 }
 
-// Takes the rows that `text`, read after `partial`, completes into `image`,
-// printing each, and leaves the bytes after its last line feed in `partial`.
-void takeRows(std::string_view text, std::string& partial, Image& image) {
-  for (size_t end = text.find('\n'); end != std::string_view::npos;
-       end = text.find('\n')) {
-    if (partial.empty()) {
-      // A row read whole prints straight from the text, line feed included.
-      print(text.substr(0, end + 1));
-      image.emplace_back(text.substr(0, end));
-    } else {
-      partial.append(text.substr(0, end));
-      takeRow(partial, image);
-    }
-    text.remove_prefix(end + 1);
-  }
-  partial.append(text);
+// Reads what `in` has next onto the end of `image`: up to the room reserved,
+// or a chunk once that is used up. Returns the count, 0 at the end of the
+// file, or -1 with errno set.
+std::ptrdiff_t readMore(std::FILE* in, Image& image) {
+  const size_t end = image.size();
+  const size_t room = image.capacity() - end;
+  image.resize(end + (room > 0 ? std::min(room, kChunkSize) : kChunkSize));
+  const std::ptrdiff_t got =
+      readAvailable(in, image.data() + end, image.size() - end);
+  image.resize(end + static_cast<size_t>(std::max<std::ptrdiff_t>(got, 0)));
+  return got;
 }
 
 }  // namespace
@@ -68,29 +59,43 @@ bool load(const char* path, Image& image) {
   const File in(std::fopen(path, "rb"));
   if (!in)
     return false;
-  std::string chunk(kChunkSize, '\0');
-  std::string partial;  // a row that runs on into the next chunk
-  size_t size = 0;
-  while ((size = std::fread(chunk.data(), 1, chunk.size(), in.get())) > 0)
-    takeRows(std::string_view(chunk.data(), size), partial, image);
-  if (std::ferror(in.get()) != 0)
+  // Room for the whole file and a line feed it may lack, so that the
+  // picture is never copied to grow.
+  image.reserve(image.size() + fileSize(in.get()) + 1);
+  size_t rowStart = image.size();
+  std::ptrdiff_t got = 0;
+  while ((got = readMore(in.get(), image)) > 0) {
+    // Only the new bytes can hold the line feeds that end rows.
+    for (size_t end = image.find('\n', image.size() - static_cast<size_t>(got));
+         end != Image::npos; end = image.find('\n', end + 1)) {
+      print(std::string_view(image).substr(rowStart, end + 1 - rowStart));
+      rowStart = end + 1;
+    }
+  }
+  if (got < 0)
     return false;
-  if (!partial.empty())
-    takeRow(partial, image);
+  if (rowStart < image.size()) {
+    image.push_back('\n');
+    print(std::string_view(image).substr(rowStart));
+  }
   return true;
 }
 
 bool replace(Image& image, char from, char to, const char* outputPath) {
   OutputFile out(outputPath);
-  std::string line;  // the changed row and its line feed
-  for (std::string& row : image) {
+  for (size_t start = 0; start < image.size();) {
+    // Found before the change, so that a cell turned into a line feed stays
+    // in its row.
+    const size_t end = image.find('\n', start);
+    char* const row = image.data() + start;
     // A select instead of std::replace's conditional store: the compiler
     // turns it into vector instructions.
-    std::transform(row.begin(), row.end(), row.begin(),
+    std::transform(row, row + (end - start), row,
                    [=](char cell) { return cell == from ? to : cell; });
-    line.assign(row).push_back('\n');
+    const std::string_view line(row, end + 1 - start);
     out.write(line);
     print(line);
+    start = end + 1;
   }
   errno = out.commit();
   return errno == 0;
@@ -102,17 +107,20 @@ void dilation(const Image& image, char c) {
   // cell. It lives for the whole picture so that rows reuse its storage.
   // cppcheck-suppress variableScope
   std::string line;
-  for (size_t i = 0; i < image.size(); ++i) {
-    const std::string_view above = i > 0 ? image[i - 1] : std::string_view();
-    const std::string_view below =
-        i + 1 < image.size() ? image[i + 1] : std::string_view();
-    line.assign(image[i]).push_back('\n');
-    const std::string_view current(line.data(), image[i].size());
-    for (size_t j = 0; j < current.size(); ++j) {
-      if (current[j] != c && touches(current, above, below, j, c))
+  std::string_view above;
+  std::string_view rest = image;
+  while (!rest.empty()) {
+    const std::string_view current = firstRow(rest);
+    rest.remove_prefix(current.size() + 1);
+    const std::string_view below = firstRow(rest);
+    line.assign(current).push_back('\n');
+    const std::string_view working(line.data(), current.size());
+    for (size_t j = 0; j < working.size(); ++j) {
+      if (working[j] != c && touches(working, above, below, j, c))
         line[j] = c;
       print(line);
     }
+    above = current;
   }
 }
 

@@ -2,23 +2,26 @@
 #define CHARPIC_PICTURE_OPS_H_
 
 #include <string>
-#include <vector>
 
-// A character picture: one string per row, row 0 first. Every byte of a row
-// is a cell, NUL and carriage return included, and its value is the cell's
+// A character picture: its rows in order, row 0 first, each followed by a
+// line feed, in one run of bytes as a file holds them. Every other byte is a
+// cell, NUL and carriage return included, and its value is the cell's
 // colour. Rows may differ in length.
-using Image = std::vector<std::string>;
+using Image = std::string;
 
-// Appends the rows of the file at `path` to `image`, printing each row as it
-// is read. A line feed ends a row; a final line feed starts no further row.
-// Returns false, with errno set, when the file cannot be opened or read.
+// Appends the rows of the file at `path` to `image`, printing each row as
+// soon as its line feed has been read. A line feed ends a row; a final line
+// feed starts no further row, and a last row without one gets one. Returns
+// false, with errno set, when the file cannot be opened or read.
 bool load(const char* path, Image& image);
 
 // Turns every cell of colour `from` into `to`, prints each row once changed,
 // and writes the rows, each followed by a line feed, to the file at
 // `outputPath`, which they replace whole or not at all (see OutputFile).
-// Rows keep their length. When the file cannot be written the rows are still
-// changed and printed, and the result is false, with errno set.
+// Rows keep their length; a cell turned into a line feed goes out with its
+// row, in the same write, and leaves `image` with more line feeds than rows.
+// When the file cannot be written the rows are still changed and printed,
+// and the result is false, with errno set.
 bool replace(Image& image, char from, char to, const char* outputPath);
 
 // Prints "program", then, row by row, grows colour `c` into every cell whose

@@ -5,8 +5,10 @@
 // system: platform_posix.cpp and platform_windows.cpp. Paths are the bytes
 // the command line carried, handed to the system unchanged.
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "file.h"
 
@@ -19,6 +21,18 @@ void preparePlatform();
 // bytes, with no terminating NUL.
 extern const size_t kMaxNameLength;
 extern const size_t kMaxPathLength;
+
+// Writes all of `bytes` to standard output at once, as one write where the
+// system takes it so. False, with errno set, when it cannot.
+bool writeStandardOutput(std::string_view bytes);
+
+// Reads into `buffer` up to `size` bytes of what `file` holds next, without
+// waiting for more once some are there, as from a pipe or a terminal.
+// Returns how many, 0 at the end of the file, or -1 with errno set.
+std::ptrdiff_t readAvailable(std::FILE* file, char* buffer, size_t size);
+
+// The size of `file` in bytes when it is a regular file; 0 otherwise.
+size_t fileSize(std::FILE* file);
 
 // What a path names, symbolic links followed.
 enum class FileKind {

@@ -43,11 +43,12 @@ void removeAndResignal(int signal) {
   std::raise(signal);
 }
 
-// Makes `signal` run removeAndResignal, unless the process was started to
-// ignore it (as nohup makes it ignore SIGHUP).
+// Makes `signal` run removeAndResignal where it would end the process as it
+// stands: not where the process was started to ignore it (as nohup makes it
+// ignore SIGHUP), nor where a handler of its own is already in place.
 void catchSignal(int signal) {
   struct sigaction action {};
-  if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN)
+  if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler != SIG_DFL)
     return;
   action.sa_handler = removeAndResignal;
   sigfillset(&action.sa_mask);
@@ -106,6 +107,32 @@ std::string folderOf(const std::string& path) {
 }  // namespace
 
 void preparePlatform() { std::signal(SIGXFSZ, SIG_IGN); }
+
+bool writeStandardOutput(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = write(STDOUT_FILENO, bytes.data(), bytes.size());
+    if (written > 0)
+      bytes.remove_prefix(static_cast<size_t>(written));
+    else if (written == 0 || errno != EINTR)
+      return false;
+  }
+  return true;
+}
+
+std::ptrdiff_t readAvailable(std::FILE* file, char* buffer, size_t size) {
+  ssize_t got = 0;
+  do
+    got = read(fileno(file), buffer, size);
+  while (got < 0 && errno == EINTR);
+  return got;
+}
+
+size_t fileSize(std::FILE* file) {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
+    return 0;
+  return static_cast<size_t>(status.st_size);
+}
 
 FileKind fileKind(const char* path) {
   struct stat status {};

@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 
 #include "platform.h"
 
@@ -90,6 +93,31 @@ void preparePlatform() {
   // Text mode would turn every line feed into CR LF.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+}
+
+bool writeStandardOutput(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const unsigned chunk =
+        static_cast<unsigned>(std::min<size_t>(bytes.size(), INT_MAX));
+    const int written = _write(1, bytes.data(), chunk);
+    if (written < 0)
+      return false;
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+std::ptrdiff_t readAvailable(std::FILE* file, char* buffer, size_t size) {
+  return _read(_fileno(file), buffer,
+               static_cast<unsigned>(std::min<size_t>(size, INT_MAX)));
+}
+
+size_t fileSize(std::FILE* file) {
+  struct _stat64 status {};
+  if (_fstat64(_fileno(file), &status) != 0 ||
+      (status.st_mode & _S_IFMT) != _S_IFREG)
+    return 0;
+  return static_cast<size_t>(status.st_size);
 }
 
 FileKind fileKind(const char* path) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,10 @@ namespace {
 const std::string kUsageLine =
     "usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n";
 const std::string kDilationStart = "***** INSIDE dilation if\nprogram\n";
+// A row of full stops longer than the loader reads at a time, and the same
+// row replaced.
+const std::string kLongRow(200000, '.');
+const std::string kLongRowO(200000, 'o');
 
 // Each of `rows` followed by a line feed.
 std::string lines(std::initializer_list<std::string> rows) {
@@ -145,6 +150,13 @@ TEST(Charpic, Replace) {
       {"NUL cell kept", dotToO, "a\0.b\n"s, "a\0.b\na\0ob\n"s, 0, "a\0ob\n"s},
       {"/dev/null as output", {"in.txt", "/dev/null", "replace", ".", "o"},
        "a.\n", "a.\nao\n", 0, std::nullopt},
+      {"rows longer than a read", dotToO, kLongRow + "\n" + kLongRow,
+       kLongRow + "\n" + kLongRow + "\n" + kLongRowO + "\n" + kLongRowO + "\n",
+       0, kLongRowO + "\n" + kLongRowO + "\n"},
+      {"to line feed", {"in.txt", "out.txt", "replace", ".", "\n"}, "a.b\n",
+       "a.b\na\nb\n", 0, "a\nb\n"},
+      {"from line feed", {"in.txt", "out.txt", "replace", "\n", "x"}, "a\nb",
+       "a\nb\na\nb\n", 0, "a\nb\n"},
   };
   for (const Case& c : cases)
     check(c);
@@ -510,6 +522,54 @@ TEST(Charpic, EmptyOutputNameWritesNothing) {
   EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"in.txt"});
 }
 
+// Each printed line is one write of its own, so that a reader sees whole
+// lines, each as soon as it is complete.
+TEST(Charpic, PrintsEachLineInOneWrite) {
+  if (underWine())
+    GTEST_SKIP() << "Wine's standard output may split a write";
+  const std::vector<std::string> runs[] = {
+      {"in.txt", "out.txt", "replace", ".", "o"},
+      {"in.txt", "out.txt", "dilation", "x"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    SCOPED_TRACE(args[2]);
+    Sandbox sandbox;
+    sandbox.write("in.txt", "a.x\n..\n\n.");
+    const auto [pid, out] = sandbox.startPiped(args, /*packets=*/true);
+    const std::vector<std::string> packets = Sandbox::readPackets(out);
+    close(out);
+    std::string printed;
+    for (const std::string& packet : packets) {
+      EXPECT_EQ(packet.find('\n'), packet.size() - 1) << packet;
+      printed += packet;
+    }
+    EXPECT_EQ(sandbox.finish(pid, printed).out, sandbox.run(args).out);
+  }
+}
+
+// A picture from a FIFO is echoed row by row as it arrives.
+TEST(Charpic, EchoesRowsAsTheyArrive) {
+  if (underWine())
+    GTEST_SKIP() << "Windows lacks FIFOs";
+  Sandbox sandbox;
+  ASSERT_EQ(mkfifo(sandbox.path("fifo").c_str(), 0600), 0);
+  const std::vector<std::string> args = {"fifo", "out.txt", "replace", ".",
+                                         "o"};
+  const auto [pid, out] = sandbox.startPiped(args, /*packets=*/false);
+  EXPECT_EQ(Sandbox::readFor(out, echo(args).size(), /*seconds=*/10),
+            echo(args));
+  const int writer = open(sandbox.path("fifo").c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "a.\n.", 4), 4);
+  EXPECT_EQ(Sandbox::readFor(out, 3, /*seconds=*/10), "a.\n");
+  close(writer);
+  const std::string rest = Sandbox::readFor(out, std::string::npos, 10);
+  close(out);
+  const RunResult result = sandbox.finish(pid, rest);
+  EXPECT_EQ(result.out, ".\nao\no\n");
+  EXPECT_EQ(result.status, 0);
+}
+
 TEST(Charpic, FailedFilesExitOne) {
   const Case cases[] = {
       {"missing input", {"none.txt", "out.txt", "replace", ".", "o"}, "", "",
@@ -523,6 +583,9 @@ TEST(Charpic, FailedFilesExitOne) {
       {"output is a folder", {"in.txt", ".", "replace", ".", "o"}, "a.\n",
        "a.\nao\n", 1, std::nullopt,
        "charpic: cannot write '.': Is a directory\n"},
+      {"read error", {"/proc/self/mem", "out.txt", "replace", ".", "o"}, "", "",
+       1, std::nullopt,
+       "charpic: cannot read '/proc/self/mem': Input/output error\n", "/proc"},
       {"output is full", {"in.txt", "/dev/full", "replace", ".", "o"}, "a.\n",
        "a.\nao\n", 1, std::nullopt,
        "charpic: cannot write '/dev/full': No space left on device\n",

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -158,6 +159,37 @@ std::vector<std::string> Sandbox::temporaryFiles() const {
       names.push_back(name);
   }
   return names;
+}
+
+std::pair<pid_t, int> Sandbox::startPiped(const std::vector<std::string>& args,
+                                          bool packets) const {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC | (packets ? O_DIRECT : 0)) != 0)
+    throw std::runtime_error("cannot make a pipe");
+  const pid_t pid = start(args, pipeFds[1], {});
+  close(pipeFds[1]);
+  return {pid, pipeFds[0]};
+}
+
+std::string Sandbox::readFor(int fd, size_t bytes, int seconds) {
+  std::string out;
+  pollfd readable{fd, POLLIN, 0};
+  while (out.size() < bytes && poll(&readable, 1, seconds * 1000) == 1) {
+    const std::string more = readUpTo(fd, 1);
+    if (more.empty())
+      break;
+    out += more;
+  }
+  return out;
+}
+
+std::vector<std::string> Sandbox::readPackets(int fd) {
+  std::vector<std::string> packets;
+  char buffer[65536];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+    packets.emplace_back(buffer, static_cast<size_t>(n));
+  return packets;
 }
 
 std::string Sandbox::readUpTo(int fd, size_t bytes) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The charpic under test is the one built with the tests, unless the
@@ -72,6 +73,22 @@ class Sandbox {
   // The names in the folder of files that end in ".charpic-" and a number.
   std::vector<std::string> temporaryFiles() const;
 
+  // Starts charpic as run() does, with standard output a pipe, in packet
+  // mode when `packets` is set (each read then returns one write whole);
+  // returns its process id and the pipe's reading end.
+  std::pair<pid_t, int> startPiped(const std::vector<std::string>& args,
+                                   bool packets) const;
+
+  // Waits for the run `pid` to end; what it printed is `out`.
+  RunResult finish(pid_t pid, std::string out) const;
+
+  // Reads from `fd` until `bytes` bytes, the end, or `seconds` without
+  // anything to read; returns what came.
+  static std::string readFor(int fd, size_t bytes, int seconds);
+
+  // Reads from `fd` until its end; returns what each read returned.
+  static std::vector<std::string> readPackets(int fd);
+
  private:
   // Starts charpic in the folder with standard output on `stdoutFd` and
   // standard error captured; returns its process id.
@@ -80,9 +97,6 @@ class Sandbox {
 
   // Reads from `fd` until `bytes` bytes or the end; returns what came.
   static std::string readUpTo(int fd, size_t bytes);
-
-  // Waits for the run `pid` to end; what it printed is `out`.
-  RunResult finish(pid_t pid, std::string out) const;
 
   std::filesystem::path root_;  // holds work/ and the captured streams
   std::filesystem::path work_;  // charpic's working folder
