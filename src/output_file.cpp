@@ -128,6 +128,10 @@ void OutputFile::write(std::string_view bytes) {
 }
 
 int OutputFile::commit() {
+  // A temporary file is on the disk before it takes the output's place, so
+  // that after a crash the output is the old file or the new one, whole.
+  if (!temporary_.empty() && error_ == 0 && !syncFile(file_.get()))
+    error_ = errno;
   if (file_ && std::fclose(file_.release()) != 0 && error_ == 0)
     error_ = errno;
   if (!temporary_.empty() && error_ == 0 && !putInPlace())

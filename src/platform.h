@@ -79,8 +79,13 @@ void stopRemovingOnSignal();
 // does. False, with errno set, when the permission bits cannot be set.
 bool copyOwnerAndMode(const char* model, std::FILE* file);
 
-// Puts the file `from` in the place of the file `to` in one step. Returns
-// false, with errno set, when it cannot.
+// Forces what has been written to `file` onto stable storage. False, with
+// errno set, when it cannot.
+bool syncFile(std::FILE* file);
+
+// Puts the file `from` in the place of the file `to` in one step, and forces
+// the new name onto stable storage as far as the system lets it. Returns
+// false, with errno set, when it cannot put the file in place.
 bool replaceFile(const std::string& from, const std::string& to);
 
 // Makes a reader of standard output that goes away stop the printing only:

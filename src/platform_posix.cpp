@@ -216,8 +216,23 @@ bool copyOwnerAndMode(const char* model, std::FILE* file) {
   return fchmod(fd, status.st_mode & 07777) == 0;
 }
 
+bool syncFile(std::FILE* file) {
+  return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  if (std::rename(from.c_str(), to.c_str()) != 0)
+    return false;
+  // The folder holds the new name. Some file systems refuse to sync a
+  // folder; the file is in place all the same, so that is no failure.
+  const std::string folder = folderOf(to);
+  const int fd = open(folder.empty() ? "." : folder.c_str(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return true;
 }
 
 void stopRemovingOnSignal() { pathToRemove.store(nullptr); }

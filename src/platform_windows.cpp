@@ -204,9 +204,21 @@ bool copyOwnerAndMode(const char* /*model*/, std::FILE* /*file*/) {
   return true;
 }
 
+bool syncFile(std::FILE* file) {
+  if (std::fflush(file) != 0)
+    return false;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (FlushFileBuffers(handle))
+    return true;
+  errno = errnoFor(GetLastError());
+  return false;
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
   // std::rename and std::filesystem::rename refuse an existing target here.
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+  // Write-through returns once the move is on the disk.
+  if (MoveFileExA(from.c_str(), to.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   errno = errnoFor(GetLastError());
   return false;

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""I/O fault sweep: runs a small replace under strace once for every system
-call that charpic itself makes (not the dynamic loader before main), with that
-one call failing, for several errors, and checks after every run that:
+"""I/O fault sweep. First checks under strace that a replaced OUTPUT reaches
+the disk before it takes the old one's place: the temporary file is synced
+before the rename and the folder after it, and /dev/null is not synced. Then
+runs a small replace once for every system call that charpic itself makes
+(not the dynamic loader before main), with that one call failing, for several
+errors, and checks after every run that:
 
 - OUTPUT holds the old picture or the new one, whole;
 - no temporary file is left;
@@ -64,6 +67,47 @@ def calls_of_charpic(program, folder, output):
     return before, after
 
 
+def sync_order(program, folder, output):
+    """The order of the calls that put a replaced OUTPUT on the disk, one word
+    each: the temporary file written, synced and closed, the rename, and the
+    folder synced."""
+    trace = os.path.join(folder, "..", "trace")
+    subprocess.run(["strace", "-qq", "-o", trace, "-e",
+                    "trace=openat,write,fsync,fdatasync,close,rename",
+                    program, "in.txt", output, "replace", ".", "o"],
+                   cwd=folder, env=ENVIRONMENT, check=True,
+                   stdout=subprocess.DEVNULL)
+    words, names = [], {}
+    with open(trace) as lines:
+        for line in lines:
+            call = re.match(r"(\w+)\((\d*)(.*) = (-?\d+)", line)
+            if not call:
+                continue
+            name, fd, rest, result = call.groups()
+            if name == "openat" and ("charpic-" in rest or "O_DIRECTORY" in rest):
+                names[result] = "temporary" if "charpic-" in rest else "folder"
+            elif name == "rename":
+                words.append("rename")
+            elif fd in names and name != "openat":
+                word = f"{name} {names[fd]}"
+                if not words or words[-1] != word:
+                    words.append(word)
+    return [w.replace("fdatasync", "fsync") for w in words]
+
+
+def check_sync_order(program, folder):
+    """Fails unless the temporary file reaches the disk before the rename and
+    the folder after it, and /dev/null is never synced."""
+    expected = ["write temporary", "fsync temporary", "close temporary",
+                "rename", "fsync folder", "close folder"]
+    for output, wanted in (("out.txt", expected), ("/dev/null", [])):
+        got = sync_order(program, folder, output)
+        if got != wanted:
+            print(f"OUTPUT {output}: calls {got}, not {wanted}")
+            return False
+    return True
+
+
 def broken_rules(result, folder, output, old, stdout):
     """What the run that left `folder` behind did wrong, if anything."""
     names = sorted(os.listdir(folder))
@@ -91,6 +135,14 @@ def main():
         print("skipped: the sweep needs a POSIX build")
         return 77
     faults = failures = 0
+    with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
+        folder = os.path.join(top, "work")
+        os.mkdir(folder)
+        with open(os.path.join(folder, "in.txt"), "wb") as f:
+            f.write(PICTURE)
+        if not check_sync_order(program, folder):
+            return 1
+    print("sync order: write, fsync, close, rename, fsync of the folder")
     for output, old in (("in.txt", PICTURE), ("out.txt", None)):
         stdout = expected_stdout(program, output)
         with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
