@@ -27,7 +27,10 @@ const char kUsage[] =
     "  floodfill        accepted; does nothing\n"
     "A colour is the first byte of its argument; an empty argument is NUL.\n";
 
-const char kVersion[] = "charpic " CHARPIC_VERSION "\n";
+const char kVersion[] =
+    "charpic " CHARPIC_VERSION
+    "\n"
+    "Copyright (c) 2026 the charpic developers; MIT License.\n";
 
 // The colour an argument names: its first byte, NUL for an empty argument.
 char colour(const char* arg) { return arg[0]; }
@@ -82,6 +85,7 @@ bool runOperation(const char* const argv[], Image& image) {
   if (name == "replace")
     return replace(image, colour(argv[4]), colour(argv[5]), argv[2]);
   if (name == "dilation") {
+    // Part of the output that people and scripts compare byte for byte.
     print("***** INSIDE dilation if\n");
     dilation(image, colour(argv[4]));
   } else if (name == "erosion") {
@@ -89,6 +93,7 @@ bool runOperation(const char* const argv[], Image& image) {
   } else if (name == "floodfill") {
     floodfill();
   } else {
+    // Part of the output too, with no line feed after it.
     print("***** We got to the end, oops");
   }
   return true;

@@ -2,7 +2,10 @@
 // standard output, standard error, the exit status and the output file byte
 // for byte.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -13,10 +16,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "sandbox.h"
 
@@ -59,7 +58,7 @@ struct Case {
   std::string out;
   int status;
   std::optional<std::string> written;
-  std::string err = "";
+  std::string err{};
   const char* windowsLacks = nullptr;  // what the case needs that Windows lacks
 };
 
@@ -100,6 +99,9 @@ TEST(Charpic, CompleteRunsPrintExactly) {
 
 TEST(Charpic, Dispatch) {
   const std::string fallback = "***** We got to the end, oops";
+  // name, arguments, in.txt, printed after the echo, exit status, out.txt
+  // afterwards, standard error, what Windows lacks
+  // clang-format off
   const Case cases[] = {
       {"capital R", {"in.txt", "out.txt", "Replace", ".", "o"}, "a.\n",
        "a.\n" + fallback, 0, std::nullopt},
@@ -126,6 +128,7 @@ TEST(Charpic, Dispatch) {
       {"first byte of a colour", {"in.txt", "out.txt", "replace", ".x", "oy"},
        "x.\n", "x.\nxo\n", 0, "xo\n"},
   };
+  // clang-format on
   for (const Case& c : cases)
     check(c);
 }
@@ -133,6 +136,9 @@ TEST(Charpic, Dispatch) {
 TEST(Charpic, Replace) {
   const std::vector<std::string> dotToO = {"in.txt", "out.txt", "replace", ".",
                                            "o"};
+  // name, arguments, in.txt, printed after the echo, exit status, out.txt
+  // afterwards, standard error, what Windows lacks
+  // clang-format off
   const Case cases[] = {
       {"CR LF rows", dotToO, "a.\r\n.b\r\n", "a.\r\n.b\r\nao\r\nob\r\n", 0,
        "ao\r\nob\r\n"},
@@ -158,6 +164,7 @@ TEST(Charpic, Replace) {
       {"from line feed", {"in.txt", "out.txt", "replace", "\n", "x"}, "a\nb",
        "a\nb\na\nb\n", 0, "a\nb\n"},
   };
+  // clang-format on
   for (const Case& c : cases)
     check(c);
 }
@@ -172,6 +179,9 @@ Case dilationCase(const char* name, const std::string& c,
 }
 
 TEST(Charpic, Dilation) {
+  // name, arguments, in.txt, printed after the echo, exit status, out.txt
+  // afterwards, standard error, what Windows lacks
+  // clang-format off
   const Case cases[] = {
       dilationCase("spreads one cell up, down and left, and to the right",
                    "x", lines({"....", ".x..", "...."}),
@@ -200,14 +210,15 @@ TEST(Charpic, Dilation) {
       dilationCase("NUL grows like any colour", "", lines({"a", "\0"s}),
                    lines({"\0"s, "\0"s})),
   };
+  // clang-format on
   for (const Case& c : cases)
     check(c);
 }
 
 // Every examined cell prints one line as long as its row.
 TEST(Charpic, DilationPrintsOneLinePerCell) {
-  const std::vector<std::string> rows = {"..x.", "", "x", "......x..", "\0\r.",
-                                         "..", "x.x.x.x"};
+  const std::vector<std::string> rows = {"..x.",   "",   "x",      "......x..",
+                                         "\0\r."s, "..", "x.x.x.x"};
   std::string picture;
   for (const std::string& row : rows)
     picture += row + "\n";
@@ -290,8 +301,8 @@ TEST(Charpic, InterruptedReplaceLeavesOutputAlone) {
   // Every signal that ends the run removes the temporary file first; one
   // that the run was started to ignore stays ignored.
   const size_t echoed = echo(args).size() + picture.size();
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM,
-                           SIGXCPU, SIGPROF}) {
+  for (const int signal :
+       {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, SIGPROF}) {
     SCOPED_TRACE(signal);
     sandbox.write("pic.txt", picture);
     result = sandbox.runSignalledMidway(args, echoed, signal);
@@ -332,6 +343,7 @@ TEST(Charpic, ReplaceIntoStandardOutputsFile) {
   if (underWine())
     GTEST_SKIP() << "Wine does not tell which file standard output writes to";
   const std::string printed = "a.\nao\n";
+  // clang-format off
   struct {
     const char* output;
     bool append;
@@ -342,6 +354,7 @@ TEST(Charpic, ReplaceIntoStandardOutputsFile) {
       {"/dev/stdout", true, "old\n"},
       {"/dev/stderr", false, ""},
   };
+  // clang-format on
   for (const auto& run : runs) {
     SCOPED_TRACE(run.output);
     Sandbox sandbox;
@@ -367,8 +380,10 @@ TEST(Charpic, ReplaceIntoStandardOutputsFile) {
 TEST(Charpic, ReplaceFollowsLinks) {
   if (underWine())
     GTEST_SKIP() << "Windows lacks symbolic links";
-  const std::string loop = "charpic: cannot write 'a': Too many levels of "
-                           "symbolic links\n";
+  const std::string loop =
+      "charpic: cannot write 'a': Too many levels of "
+      "symbolic links\n";
+  // clang-format off
   struct {
     const char* name;
     std::vector<std::pair<std::string, std::string>> links;  // link, target
@@ -381,6 +396,7 @@ TEST(Charpic, ReplaceFollowsLinks) {
       {"dangling chain", {{"a", "d/b"}, {"d/b", "../e/new"}}, "e/new", ""},
       {"loop", {{"a", "d/b"}, {"d/b", "../a"}}, "", loop},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Sandbox sandbox;
@@ -406,6 +422,7 @@ TEST(Charpic, ReplaceFollowsLinks) {
 // Names the command line carries name the file written, whatever their
 // bytes and up to the longest the system takes.
 TEST(Charpic, ReplaceWritesTheFileNamed) {
+  // clang-format off
   struct {
     std::string name;
     const char* windowsLacks;
@@ -414,6 +431,7 @@ TEST(Charpic, ReplaceWritesTheFileNamed) {
       {std::string(255, 'n'), "names of 255 bytes within its paths"},
       {std::string(253, 'n') + "\xc3\xa9", "names of 255 bytes within its paths"},
   };
+  // clang-format on
   for (const auto& [name, windowsLacks] : names) {
     SCOPED_TRACE(name.size());
     if (underWine() && windowsLacks != nullptr)
@@ -426,11 +444,13 @@ TEST(Charpic, ReplaceWritesTheFileNamed) {
         sandbox.write(name, "old\n");
         fs::create_hard_link(sandbox.path(name), sandbox.path("twin"));
       }
-      const RunResult result = sandbox.run({"in.txt", name, "replace", ".", "o"});
+      const RunResult result =
+          sandbox.run({"in.txt", name, "replace", ".", "o"});
       EXPECT_EQ(result.err, "");
       EXPECT_EQ(result.status, 0);
       EXPECT_EQ(sandbox.read(name), "ao\n");
-      EXPECT_EQ(sandbox.read("twin"), existing ? "old\n" : std::optional<std::string>());
+      EXPECT_EQ(sandbox.read("twin"),
+                existing ? "old\n" : std::optional<std::string>());
       EXPECT_EQ(sandbox.temporaryFiles(), std::vector<std::string>{});
     }
   }
@@ -444,11 +464,12 @@ TEST(Charpic, ReplaceAsAnotherUser) {
   const uid_t user = 65534;
   const gid_t group = 65534;
   const gid_t shared = 100;  // a group the user belongs to besides its own
+  // clang-format off
   struct {
     const char* name;
-    fs::perms folder;    // the work folder's permission bits
-    fs::perms file;      // out.txt's, before the run
-    gid_t fileGroup;     // out.txt's group, its owner being root
+    fs::perms folder;  // the work folder's permission bits
+    fs::perms file;    // out.txt's, before the run
+    gid_t fileGroup;   // out.txt's group, its owner being root
     std::string err;
     std::string written;  // out.txt afterwards
     gid_t groupAfter;
@@ -462,6 +483,7 @@ TEST(Charpic, ReplaceAsAnotherUser) {
        shared},
       {"sticky folder", fs::perms(01777), fs::perms(0666), 0, "", "ao\n", 0},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Sandbox sandbox;
@@ -517,7 +539,8 @@ TEST(Charpic, EmptyOutputNameWritesNothing) {
   limited.fileSize = underWine() ? 0 : 100;  // writing the rows would fail
   const RunResult result =
       sandbox.run({"in.txt", "", "replace", ".", "o"}, limited);
-  EXPECT_EQ(result.err, "charpic: cannot write '': No such file or directory\n");
+  EXPECT_EQ(result.err,
+            "charpic: cannot write '': No such file or directory\n");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(filesIn(sandbox), std::set<std::string>{"in.txt"});
 }
@@ -527,10 +550,12 @@ TEST(Charpic, EmptyOutputNameWritesNothing) {
 TEST(Charpic, PrintsEachLineInOneWrite) {
   if (underWine())
     GTEST_SKIP() << "Wine's standard output may split a write";
+  // clang-format off
   const std::vector<std::string> runs[] = {
       {"in.txt", "out.txt", "replace", ".", "o"},
       {"in.txt", "out.txt", "dilation", "x"},
   };
+  // clang-format on
   for (const std::vector<std::string>& args : runs) {
     SCOPED_TRACE(args[2]);
     Sandbox sandbox;
@@ -571,6 +596,9 @@ TEST(Charpic, EchoesRowsAsTheyArrive) {
 }
 
 TEST(Charpic, FailedFilesExitOne) {
+  // name, arguments, in.txt, printed after the echo, exit status, out.txt
+  // afterwards, standard error, what Windows lacks
+  // clang-format off
   const Case cases[] = {
       {"missing input", {"none.txt", "out.txt", "replace", ".", "o"}, "", "",
        1, std::nullopt,
@@ -591,6 +619,7 @@ TEST(Charpic, FailedFilesExitOne) {
        "charpic: cannot write '/dev/full': No space left on device\n",
        "/dev/full"},
   };
+  // clang-format on
   for (const Case& c : cases)
     check(c);
 }
@@ -620,7 +649,8 @@ TEST(Charpic, PictureLargerThanMemoryExitsOne) {
   limited.addressSpace = 48 << 20;
   const RunResult result =
       sandbox.run({"in.txt", "out.txt", "replace", ".", "o"}, limited);
-  EXPECT_EQ(result.err, "charpic: cannot read 'in.txt': Cannot allocate memory\n");
+  EXPECT_EQ(result.err,
+            "charpic: cannot read 'in.txt': Cannot allocate memory\n");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(sandbox.read("out.txt"), std::nullopt);
 }
@@ -628,11 +658,13 @@ TEST(Charpic, PictureLargerThanMemoryExitsOne) {
 TEST(Charpic, FullStandardOutputExitsOne) {
   if (underWine())
     GTEST_SKIP() << "Windows lacks /dev/full";
+  // clang-format off
   const std::vector<std::string> runs[] = {
       {"in.txt", "out.txt", "replace", ".", "o"},
       {"in.txt", "out.txt", "dilation", "x"},
       {"in.txt", "out.txt", "blur", "x"},
   };
+  // clang-format on
   for (const std::vector<std::string>& args : runs) {
     SCOPED_TRACE(args[2]);
     Sandbox sandbox;
@@ -646,12 +678,14 @@ TEST(Charpic, FullStandardOutputExitsOne) {
 }
 
 TEST(Charpic, MissingArgumentsPrintUsage) {
+  // clang-format off
   const std::vector<std::string> runs[] = {
       {},
       {"in.txt", "out.txt", "dilation"},
       {"in.txt", "out.txt", "replace", "."},
       {"-h", "out.txt"},
   };
+  // clang-format on
   for (const std::vector<std::string>& args : runs) {
     SCOPED_TRACE(args.size());
     Sandbox sandbox;
@@ -669,7 +703,8 @@ TEST(Charpic, HelpGoesToStandardOutput) {
     SCOPED_TRACE(flag);
     const RunResult result = Sandbox().run({flag});
     EXPECT_EQ(result.out.substr(0, kUsageLine.size()), kUsageLine);
-    for (const char* operation : {"replace", "dilation", "erosion", "floodfill"})
+    for (const char* operation :
+         {"replace", "dilation", "erosion", "floodfill"})
       EXPECT_NE(result.out.find("\n  "s + operation + " "), std::string::npos);
     EXPECT_NE(result.out.find("\n       charpic --version\n"),
               std::string::npos);
@@ -680,7 +715,9 @@ TEST(Charpic, HelpGoesToStandardOutput) {
 
 TEST(Charpic, Version) {
   const RunResult result = Sandbox().run({"--version"});
-  EXPECT_EQ(result.out, "charpic " CHARPIC_VERSION "\n");
+  EXPECT_EQ(result.out, "charpic " CHARPIC_VERSION
+                        "\nCopyright (c) 2026 the charpic developers; MIT "
+                        "License.\n");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
 }
