@@ -89,7 +89,8 @@ void dilation(const std::vector<std::string_view>& rows, char c) {
     const std::string_view above =
         i > 0 ? rows[i - 1].substr(0, rows[i - 1].size() - 1) : "";
     const std::string_view below =
-        i + 1 < rows.size() ? rows[i + 1].substr(0, rows[i + 1].size() - 1) : "";
+        i + 1 < rows.size() ? rows[i + 1].substr(0, rows[i + 1].size() - 1)
+                            : "";
     line.assign(rows[i]);
     for (size_t j = 0; j < row.size(); ++j) {
       const bool grows = (j > 0 && line[j - 1] == c) ||
@@ -110,8 +111,10 @@ int main(int argc, char* argv[]) {
     put(std::to_string(i) + ' ' + argv[i] + '\n');
   const bool isReplace = argc >= 4 && std::strcmp(argv[3], "replace") == 0;
   if (argc < 5 || (isReplace && argc < 6)) {
-    std::fputs("usage: floor INPUT OUTPUT replace FROM TO | "
-               "floor INPUT OUTPUT dilation C\n", stderr);
+    std::fputs(
+        "usage: floor INPUT OUTPUT replace FROM TO | "
+        "floor INPUT OUTPUT dilation C\n",
+        stderr);
     return 2;
   }
   std::string data = readAll(argv[1]);

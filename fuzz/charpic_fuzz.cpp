@@ -110,8 +110,7 @@ std::string takePrinted(const Workspace& workspace) {
 void checkReplace(const std::vector<std::string>& rows, char from, char to,
                   const Workspace& workspace) {
   Image image = withLineFeeds(rows);
-  require(replace(image, from, to, workspace.output.c_str()),
-          "replace failed");
+  require(replace(image, from, to, workspace.output.c_str()), "replace failed");
   std::string expected;
   for (const std::string& row : rows) {
     for (const char cell : row)
@@ -171,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(load(workspace.input.c_str(), image), "load failed");
   require(image == withLineFeeds(rows),
           "load made other rows than the file has");
-  require(takePrinted(workspace) == image, "load printed other rows than it made");
+  require(takePrinted(workspace) == image,
+          "load printed other rows than it made");
   checkReplace(rows, from, to, workspace);
   // A long row prints a line per cell, each as long as the row.
   if (traceSize(rows) <= kMaxTrace)

@@ -39,7 +39,8 @@ std::string temporaryPrefix(const std::string& target) {
   if (name + kTemporaryLength > kMaxNameLength)
     excess = name + kTemporaryLength - kMaxNameLength;
   if (target.size() + kTemporaryLength > kMaxPathLength)
-    excess = std::max(excess, target.size() + kTemporaryLength - kMaxPathLength);
+    excess =
+        std::max(excess, target.size() + kTemporaryLength - kMaxPathLength);
   size_t kept = name > excess ? name - excess : 0;
   while (kept > 0 && continuesCharacter(target[nameStart + kept]))
     --kept;

@@ -183,8 +183,8 @@ File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
     errno = errnoFor(GetLastError());
     return nullptr;
   }
-  const int fd =
-      _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                 _O_WRONLY | _O_BINARY);
   if (fd < 0)
     CloseHandle(handle);
   File file = streamOn(fd);

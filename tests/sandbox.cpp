@@ -3,13 +3,13 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -105,10 +105,11 @@ std::filesystem::path Sandbox::path(const std::string& name) const {
 RunResult Sandbox::run(const std::vector<std::string>& args,
                        const RunOptions& options) const {
   const fs::path outPath = root_ / "stdout";
-  const int out = open(
-      options.stdoutPath != nullptr ? options.stdoutPath : outPath.c_str(),
-      O_WRONLY | O_CREAT | O_CLOEXEC | (options.appendStdout ? O_APPEND : O_TRUNC),
-      0644);
+  const int out =
+      open(options.stdoutPath != nullptr ? options.stdoutPath : outPath.c_str(),
+           O_WRONLY | O_CREAT | O_CLOEXEC |
+               (options.appendStdout ? O_APPEND : O_TRUNC),
+           0644);
   if (out < 0)
     throw std::runtime_error("cannot open standard output for charpic");
   const pid_t pid = start(args, out, options);
