@@ -1,9 +1,12 @@
 #include "output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <string>
+#include <string_view>
 
 #include "platform.h"
 

@@ -48,7 +48,8 @@ class OutputFile {
   // set, when neither works.
   bool putInPlace();
 
-  // Writes the temporary file's bytes over the target, in place.
+  // Writes the temporary file's bytes over the target, in place. False,
+  // with errno set, when it cannot.
   bool copyIntoTarget();
 
   // Closes the file and removes the temporary file, if any.

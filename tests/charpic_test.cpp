@@ -675,6 +675,16 @@ TEST(Charpic, FullStandardOutputExitsOne) {
     EXPECT_EQ(result.err, "charpic: write error: No space left on device\n");
     EXPECT_EQ(result.status, 1);
   }
+  // When OUTPUT fails as well, its error is the one reported.
+  RunOptions full;
+  full.stdoutPath = "/dev/full";
+  Sandbox sandbox;
+  sandbox.write("in.txt", "a.\n");
+  const RunResult result =
+      sandbox.run({"in.txt", "/dev/full", "replace", ".", "o"}, full);
+  EXPECT_EQ(result.err,
+            "charpic: cannot write '/dev/full': No space left on device\n");
+  EXPECT_EQ(result.status, 1);
 }
 
 TEST(Charpic, MissingArgumentsPrintUsage) {
