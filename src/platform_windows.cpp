@@ -100,7 +100,7 @@ bool writeStandardOutput(std::string_view bytes) {
     const unsigned chunk =
         static_cast<unsigned>(std::min<size_t>(bytes.size(), INT_MAX));
     const int written = _write(1, bytes.data(), chunk);
-    if (written < 0)
+    if (written <= 0)
       return false;
     bytes.remove_prefix(static_cast<size_t>(written));
   }
