@@ -35,6 +35,14 @@ ENVIRONMENT = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 MARKER = re.compile(r"^rt_sigaction\(SIGXFSZ, ")
 
 
+def fresh_folder(folder):
+    """Makes `folder` hold in.txt, the picture, and nothing else."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.mkdir(folder)
+    with open(os.path.join(folder, "in.txt"), "wb") as f:
+        f.write(PICTURE)
+
+
 def charpic_run(program, folder, output, strace_args):
     args = [program, "in.txt", output, "replace", ".", "o"]
     return subprocess.run(["strace", "-qq", "-o", "/dev/null"] + strace_args + args,
@@ -137,9 +145,7 @@ def main():
     faults = failures = 0
     with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
         folder = os.path.join(top, "work")
-        os.mkdir(folder)
-        with open(os.path.join(folder, "in.txt"), "wb") as f:
-            f.write(PICTURE)
+        fresh_folder(folder)
         if not check_sync_order(program, folder):
             return 1
     print("sync order: write, fsync, close, rename, fsync of the folder")
@@ -147,18 +153,13 @@ def main():
         stdout = expected_stdout(program, output)
         with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
             folder = os.path.join(top, "work")
-            os.mkdir(folder)
-            with open(os.path.join(folder, "in.txt"), "wb") as f:
-                f.write(PICTURE)
+            fresh_folder(folder)
             before, after = calls_of_charpic(program, folder, output)
             for name, count in sorted(after.items()):
                 for when in range(before.get(name, 0) + 1,
                                   before.get(name, 0) + count + 1):
                     for error in ERRORS:
-                        shutil.rmtree(folder)
-                        os.mkdir(folder)
-                        with open(os.path.join(folder, "in.txt"), "wb") as f:
-                            f.write(PICTURE)
+                        fresh_folder(folder)
                         inject = f"inject={name}:error={error}:when={when}"
                         result = charpic_run(program, folder, output,
                                              ["-e", f"trace={name}", "-e", inject])
