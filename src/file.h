@@ -1,15 +1,30 @@
 #ifndef CHARPIC_FILE_H_
 #define CHARPIC_FILE_H_
 
-#include <cstdio>
-#include <memory>
+#include <utility>
 
-// Closes a C stream when it goes out of scope.
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+// An open file, held by its descriptor and closed when it goes out of scope.
+// The platform source files implement close().
+class File {
+ public:
+  File() = default;
+  explicit File(int fd) : fd_(fd) {}
+  File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  File& operator=(File&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~File() { close(); }
+
+  explicit operator bool() const { return fd_ >= 0; }
+  [[nodiscard]] int fd() const { return fd_; }
+
+  // Closes the file, if open. False, with errno set, when the system reports
+  // that what was written to it could not be stored.
+  bool close();
+
+ private:
+  int fd_ = -1;
 };
-
-// An open C stream that closes itself.
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 #endif  // CHARPIC_FILE_H_

@@ -58,28 +58,19 @@ void echoArguments(int argc, const char* const argv[]) {
     printLine(std::to_string(i) + ' ' + argv[i]);
 }
 
-// Reports `error`, an errno value, on standard error, naming `path` when
-// given. Returns exit status 1.
-int fail(int error, const char* what, const char* path = nullptr) {
-  std::string message = std::string("charpic: ") + what;
-  if (path != nullptr)
-    message += std::string(" '") + path + "'";
-  message += std::string(": ") + std::strerror(error) + "\n";
-  std::cerr << message;
-  return 1;
-}
-
 // The exit status of a run that got to its end.
 int finish() {
   if (stdoutError() == EPIPE)
     endByBrokenPipe();
-  if (stdoutError() != 0)
-    return fail(stdoutError(), "write error");
-  return 0;
+  if (stdoutError() == 0)
+    return 0;
+  reportError("write error", std::strerror(stdoutError()));
+  return 1;
 }
 
-// Runs the operation that argv[3] names on `image`. Returns false, with errno
-// set, when the operation could not write its output file.
+// Runs the operation that argv[3] names on `image`. Returns false, after
+// saying why on standard error, when the operation could not write its
+// output file.
 bool runOperation(const char* const argv[], Image& image) {
   const std::string_view name = argv[3];
   if (name == "replace")
@@ -116,10 +107,8 @@ int run(int argc, char* argv[]) {
     deferBrokenPipe();
   echoArguments(argc, argv);
   Image image;
-  if (!load(argv[1], image))
-    return fail(errno, "cannot read", argv[1]);
-  if (!runOperation(argv, image))
-    return fail(errno, "cannot write", argv[2]);
+  if (!load(argv[1], image) || !runOperation(argv, image))
+    return 1;
   return finish();
 }
 
@@ -132,6 +121,7 @@ int main(int argc, char* argv[]) {
   } catch (const std::bad_alloc&) {
     // Only a picture, held whole, can outgrow the memory the process may
     // have, and argv[1] names it.
-    return fail(ENOMEM, "cannot read", argv[1]);
+    reportFileError("cannot read", argv[1], std::strerror(ENOMEM));
+    return 1;
   }
 }

@@ -1,24 +1,15 @@
 #include "output_file.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <random>
+#include <cstring>
 #include <string>
-#include <string_view>
+#include <utility>
 
 #include "platform.h"
+#include "print.h"
+#include "temporary_file.h"
 
 namespace {
-
-// How much of the file is written at a time.
-constexpr size_t kBufferSize = 1 << 20;
-
-// What a temporary file's name adds to the name of the file it replaces,
-// before a number of up to ten digits.
-constexpr std::string_view kTemporaryMark = ".charpic-";
-constexpr size_t kTemporaryLength = kTemporaryMark.size() + 10;
 
 // Whether `error` says that the system refuses one way of writing a file
 // rather than that writing failed, so that another way may still work.
@@ -27,61 +18,94 @@ bool refused(int error) {
          error == EXDEV || error == ENAMETOOLONG || error == ENOTSUP;
 }
 
-// Whether `byte` continues a character that an earlier byte began (UTF-8).
-bool continuesCharacter(char byte) {
-  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+// Says that writing `path` failed with `error`, and then `note`; returns
+// false.
+bool writeFailed(const char* path, int error, std::string_view note = {}) {
+  reportFileError("cannot write", path,
+                  std::string(std::strerror(error)).append(note));
+  return false;
 }
 
-// The start of the name of a temporary file beside `target`: `target`, cut
-// at the end of its name where the name or the whole path would otherwise
-// grow too long for the system, then the mark that the number follows.
-std::string temporaryPrefix(const std::string& target) {
-  const size_t nameStart = target.find_last_of(kPathSeparators) + 1;
-  const size_t name = target.size() - nameStart;
-  size_t excess = 0;
-  if (name + kTemporaryLength > kMaxNameLength)
-    excess = name + kTemporaryLength - kMaxNameLength;
-  if (target.size() + kTemporaryLength > kMaxPathLength)
-    excess =
-        std::max(excess, target.size() + kTemporaryLength - kMaxPathLength);
-  size_t kept = name > excess ? name - excess : 0;
-  while (kept > 0 && continuesCharacter(target[nameStart + kept]))
-    --kept;
-  return target.substr(0, nameStart + kept).append(kTemporaryMark);
+// Removes `temporary`, saying so when it cannot be removed.
+bool discard(TemporaryFile& temporary) {
+  const std::string name = temporary.path();
+  if (temporary.remove())
+    return true;
+  reportFileError("cannot remove", name, std::strerror(errno));
+  return false;
+}
+
+// Says that writing `path` failed with `error` and removes `temporary`;
+// returns false.
+bool writeFailed(const char* path, int error, TemporaryFile& temporary) {
+  writeFailed(path, error);
+  discard(temporary);
+  return false;
+}
+
+// Writes `bytes` through `file`, open on `path`, forcing them to the disk
+// when `sync` is set. A reader of a pipe that goes away ends the run as it
+// does for standard output. `note` says where else the bytes are.
+bool writeThrough(File file, const char* path, std::string_view bytes,
+                  bool sync, std::string_view note = {}) {
+  if (file && writeAll(file.fd(), bytes) && (!sync || syncFile(file)) &&
+      file.close())
+    return true;
+  const int error = errno;
+  if (error == EPIPE)
+    endByBrokenPipe();
+  return writeFailed(path, error, note);
+}
+
+// Writes `bytes` to the regular file `path`, whose links lead to `target`,
+// through a temporary file, or in place where the system refuses that.
+bool replaceWhole(const char* path, std::string target, bool existing,
+                  std::string_view bytes) {
+  TemporaryFile temporary(std::move(target), existing);
+  if (!temporary.created()) {
+    if (!refused(errno))
+      return writeFailed(path, errno);
+    return writeThrough(openInPlace(path), path, bytes, /*sync=*/true);
+  }
+  const bool keepsMetadata = !existing || temporary.copyMetadata();
+  if (!keepsMetadata && !refused(errno))
+    return writeFailed(path, errno, temporary);
+  if (!temporary.write(bytes))
+    return writeFailed(path, errno, temporary);
+  if (keepsMetadata && temporary.putInPlace())
+    return true;
+  if (keepsMetadata && !refused(errno))
+    return writeFailed(path, errno, temporary);
+  // The file itself is written, as a shell's redirection would write it;
+  // until it is whole, the temporary file is the new picture's only copy.
+  temporary.keep();
+  const std::string note = "; the new picture is in '" + temporary.path() + "'";
+  return writeThrough(openInPlace(path), path, bytes, /*sync=*/true, note) &&
+         discard(temporary);
 }
 
 }  // namespace
 
-OutputFile::OutputFile(const char* path) : buffer_(kBufferSize) {
-  file_ = openDestination(path);
-  if (!file_)
-    error_ = errno;
-  else
-    std::setvbuf(file_.get(), buffer_.data(), _IOFBF, buffer_.size());
-}
-
-OutputFile::~OutputFile() { discard(); }
-
-File OutputFile::openDestination(const char* path) {
-  if (*path == '\0') {
-    errno = ENOENT;
-    return nullptr;
-  }
-  if (const int stream = streamWritingTo(path))
-    return openStream(stream);
+bool writeOutputFile(const char* path, std::string_view bytes) {
+  if (*path == '\0')
+    return writeFailed(path, ENOENT);
+  File stream;
+  if (!findDescriptorWritingTo(path, &stream))
+    return writeFailed(path, errno);
+  if (stream)
+    return writeThrough(std::move(stream), path, bytes, /*sync=*/false);
   bool existing = false;
   switch (fileKind(path)) {
     case FileKind::kUnknown:
-      return nullptr;
+      return writeFailed(path, errno);
     case FileKind::kDirectory:
-      errno = EISDIR;  // Windows would say "Permission denied"
-      return nullptr;
+      return writeFailed(path, EISDIR);  // Windows would say EACCES
     case FileKind::kOther:
-      return File(std::fopen(path, "wb"));
+      return writeThrough(openInPlace(path), path, bytes, /*sync=*/false);
     case FileKind::kRegular:
       // A file the process may not write stays refused.
       if (!canOpenForWriting(path))
-        return nullptr;
+        return writeFailed(path, errno);
       existing = true;
       break;
     case FileKind::kMissing:
@@ -89,89 +113,6 @@ File OutputFile::openDestination(const char* path) {
   }
   std::string target;
   if (!resolveLinks(path, &target))
-    return nullptr;
-  if (File file = openTemporary(target, existing))
-    return file;
-  // Where the system refuses a temporary file, the file itself may still be
-  // written in place, as a shell's redirection would.
-  return refused(errno) ? File(std::fopen(path, "wb")) : nullptr;
-}
-
-File OutputFile::openTemporary(const std::string& target, bool existing) {
-  const std::string prefix = temporaryPrefix(target);
-  std::minstd_rand random(static_cast<unsigned>(
-      std::chrono::steady_clock::now().time_since_epoch().count()));
-  File file;
-  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-    temporary_ = prefix + std::to_string(random());
-    // Owner-only until the target's bits are copied.
-    file = createTemporaryFile(temporary_, existing ? 0600 : 0666);
-    if (!file && errno != EEXIST)
-      break;
-  }
-  if (!file) {
-    temporary_.clear();
-    return nullptr;
-  }
-  if (existing && !copyOwnerAndMode(target.c_str(), file.get())) {
-    const int error = errno;
-    file.reset();
-    discard();
-    errno = error;
-    return nullptr;
-  }
-  target_ = target;
-  return file;
-}
-
-void OutputFile::write(std::string_view bytes) {
-  if (!file_ || error_ != 0)
-    return;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size())
-    error_ = errno;
-}
-
-int OutputFile::commit() {
-  // A temporary file is on the disk before it takes the output's place, so
-  // that after a crash the output is the old file or the new one, whole.
-  if (!temporary_.empty() && error_ == 0 && !syncFile(file_.get()))
-    error_ = errno;
-  if (file_ && std::fclose(file_.release()) != 0 && error_ == 0)
-    error_ = errno;
-  if (!temporary_.empty() && error_ == 0 && !putInPlace())
-    error_ = errno;
-  discard();
-  return error_;
-}
-
-bool OutputFile::putInPlace() {
-  if (replaceFile(temporary_, target_)) {
-    forgetTemporary();
-    return true;
-  }
-  return refused(errno) && copyIntoTarget();
-}
-
-bool OutputFile::copyIntoTarget() {
-  const File from(std::fopen(temporary_.c_str(), "rb"));
-  File to(from ? std::fopen(target_.c_str(), "wb") : nullptr);
-  if (!to)
-    return false;
-  size_t size = 0;
-  while ((size = std::fread(buffer_.data(), 1, buffer_.size(), from.get())) > 0)
-    if (std::fwrite(buffer_.data(), 1, size, to.get()) != size)
-      return false;
-  return std::ferror(from.get()) == 0 && std::fclose(to.release()) == 0;
-}
-
-void OutputFile::discard() {
-  file_.reset();
-  if (!temporary_.empty())
-    std::remove(temporary_.c_str());
-  forgetTemporary();
-}
-
-void OutputFile::forgetTemporary() {
-  stopRemovingOnSignal();
-  temporary_.clear();
+    return writeFailed(path, errno);
+  return replaceWhole(path, std::move(target), existing, bytes);
 }

@@ -2,18 +2,21 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <cstring>
 #include <string_view>
 
-#include "file.h"
 #include "output_file.h"
 #include "platform.h"
 #include "print.h"
 
 namespace {
 
-// How much of a picture file is read at a time, at most.
-constexpr size_t kChunkSize = 1 << 16;
+// How much of a picture file is read at a time, at most, once the room
+// reserved for it is used up. A build may set it, as the fuzzer's does.
+#ifndef CHARPIC_READ_SIZE
+#define CHARPIC_READ_SIZE (1 << 16)
+#endif
+constexpr size_t kReadSize = CHARPIC_READ_SIZE;
 
 // Whether `row` has a cell in column `j` and that cell holds colour `c`.
 bool holds(std::string_view row, size_t j, char c) {
@@ -34,37 +37,44 @@ std::string_view firstRow(std::string_view lines) {
   return lines.substr(0, lines.find('\n'));
 }
 
-// Reads what `in` has next onto the end of `image`: up to the room reserved,
-// or a chunk once that is used up. Returns the count, 0 at the end of the
-// file, or -1 with errno set.
-std::ptrdiff_t readMore(std::FILE* in, Image& image) {
+// Reads what `in` has next onto the end of `image`, at most kReadSize bytes
+// and no more than the room reserved while there is some. Returns the count,
+// 0 at the end of the file, or -1 with errno set.
+std::ptrdiff_t readMore(const File& in, Image& image) {
+  if (stdoutError() == 0 && !waitForInput(in))
+    stopPrinting(errno);
   const size_t end = image.size();
   const size_t room = image.capacity() - end;
-  image.resize(end + (room > 0 ? std::min(room, kChunkSize) : kChunkSize));
+  image.resize(end + (room > 0 ? std::min(room, kReadSize) : kReadSize));
   const std::ptrdiff_t got =
-      readAvailable(in, image.data() + end, image.size() - end);
+      readSome(in, image.data() + end, image.size() - end);
   image.resize(end + static_cast<size_t>(std::max<std::ptrdiff_t>(got, 0)));
   return got;
+}
+
+// Says that reading `path` failed, and why; returns false.
+bool readFailed(const char* path, const char* reason) {
+  reportFileError("cannot read", path, reason);
+  return false;
 }
 
 }  // namespace
 
 bool load(const char* path, Image& image) {
-  // Some systems open a folder as a file and some refuse it with another
-  // reason; either way it is no picture.
-  if (fileKind(path) == FileKind::kDirectory) {
-    errno = EISDIR;
-    return false;
-  }
-  const File in(std::fopen(path, "rb"));
+  const File in = openForReading(path);
   if (!in)
-    return false;
+    return readFailed(path, std::strerror(errno));
+  if (isStandardOutputsFile(in))
+    return readFailed(path, "input file is output file");
+  const std::uint64_t size = fileSize(in);
+  if (size >= image.max_size() - image.size())
+    return readFailed(path, std::strerror(ENOMEM));
   // Room for the whole file and a line feed it may lack, so that the
   // picture is never copied to grow.
-  image.reserve(image.size() + fileSize(in.get()) + 1);
+  image.reserve(image.size() + static_cast<size_t>(size) + 1);
   size_t rowStart = image.size();
   std::ptrdiff_t got = 0;
-  while ((got = readMore(in.get(), image)) > 0) {
+  while ((got = readMore(in, image)) > 0) {
     // Only the new bytes can hold the line feeds that end rows.
     for (size_t end = image.find('\n', image.size() - static_cast<size_t>(got));
          end != Image::npos; end = image.find('\n', end + 1)) {
@@ -73,7 +83,7 @@ bool load(const char* path, Image& image) {
     }
   }
   if (got < 0)
-    return false;
+    return readFailed(path, std::strerror(errno));
   if (rowStart < image.size()) {
     image.push_back('\n');
     print(std::string_view(image).substr(rowStart));
@@ -82,7 +92,6 @@ bool load(const char* path, Image& image) {
 }
 
 bool replace(Image& image, char from, char to, const char* outputPath) {
-  OutputFile out(outputPath);
   for (size_t start = 0; start < image.size();) {
     // Found before the change, so that a cell turned into a line feed stays
     // in its row.
@@ -92,13 +101,10 @@ bool replace(Image& image, char from, char to, const char* outputPath) {
     // turns it into vector instructions.
     std::transform(row, row + (end - start), row,
                    [=](char cell) { return cell == from ? to : cell; });
-    const std::string_view line(row, end + 1 - start);
-    out.write(line);
-    print(line);
+    print(std::string_view(row, end + 1 - start));
     start = end + 1;
   }
-  errno = out.commit();
-  return errno == 0;
+  return writeOutputFile(outputPath, image);
 }
 
 void dilation(const Image& image, char c) {

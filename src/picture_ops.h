@@ -12,16 +12,18 @@ using Image = std::string;
 // Appends the rows of the file at `path` to `image`, printing each row as
 // soon as its line feed has been read. A line feed ends a row; a final line
 // feed starts no further row, and a last row without one gets one. Returns
-// false, with errno set, when the file cannot be opened or read.
+// false, after saying why on standard error, when the file cannot be opened
+// or read, cannot be held in memory, or is the file that standard output
+// writes to.
 bool load(const char* path, Image& image);
 
-// Turns every cell of colour `from` into `to`, prints each row once changed,
-// and writes the rows, each followed by a line feed, to the file at
-// `outputPath`, which they replace whole or not at all (see OutputFile).
-// Rows keep their length; a cell turned into a line feed goes out with its
-// row, in the same write, and leaves `image` with more line feeds than rows.
-// When the file cannot be written the rows are still changed and printed,
-// and the result is false, with errno set.
+// Turns every cell of colour `from` into `to` and prints each row once
+// changed; then writes the changed picture, each row followed by a line
+// feed, to the file at `outputPath` (see writeOutputFile). Rows keep their
+// length; a cell turned into a line feed goes out with its row and leaves
+// `image` with more line feeds than rows. When the file cannot be written
+// the rows are still changed and printed, and the result is false, after
+// saying why on standard error.
 bool replace(Image& image, char from, char to, const char* outputPath);
 
 // Prints "program", then, row by row, grows colour `c` into every cell whose

@@ -3,10 +3,11 @@
 
 // What standard C++ cannot do. One source file implements it for each
 // system: platform_posix.cpp and platform_windows.cpp. Paths are the bytes
-// the command line carried, handed to the system unchanged.
+// the command line carried, handed to the system unchanged. Calls that fail
+// return false or a closed File, with errno set.
 
 #include <cstddef>
-#include <cstdio>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,22 +18,46 @@
 // Call before anything is printed.
 void preparePlatform();
 
+// The descriptor of standard output.
+constexpr int kStandardOutput = 1;
+
 // The longest file name, and the longest path, that the system takes in
-// bytes, with no terminating NUL.
+// bytes, with no terminating NUL; and what separates the parts of a path.
 extern const size_t kMaxNameLength;
 extern const size_t kMaxPathLength;
+extern const char kPathSeparators[];
 
-// Writes all of `bytes` to standard output at once, as one write where the
-// system takes it so. False, with errno set, when it cannot.
-bool writeStandardOutput(std::string_view bytes);
+// Writes all of `bytes` to the open file `fd`, in as few calls as the
+// system takes, going on after interruptions and partial writes.
+bool writeAll(int fd, std::string_view bytes);
 
-// Reads into `buffer` up to `size` bytes of what `file` holds next, without
-// waiting for more once some are there, as from a pipe or a terminal.
-// Returns how many, 0 at the end of the file, or -1 with errno set.
-std::ptrdiff_t readAvailable(std::FILE* file, char* buffer, size_t size);
+// Makes a reader of standard output that goes away stop the printing only:
+// printing fails with EPIPE instead of ending the process, so that a run can
+// finish its output file. endByBrokenPipe() then ends the process as the
+// reader's going would have ended it, where the system has such a signal.
+void deferBrokenPipe();
+void endByBrokenPipe();
+
+// Opens the file `path` for reading; EISDIR for a folder.
+File openForReading(const char* path);
+
+// Whether `in` is the regular file that standard output writes to, so that
+// reading it to its end would read back what is printed, without end.
+bool isStandardOutputsFile(const File& in);
+
+// Waits until `in` has bytes to read or is at its end, as a pipe or a
+// terminal may make it wait. Where the system can tell, it stops waiting
+// when standard output's reader has gone: it then acts as a write to
+// standard output would (ending the process by SIGPIPE unless that is
+// deferred or ignored) and returns false.
+bool waitForInput(const File& in);
+
+// Reads into `buffer` up to `size` bytes of what `in` holds next. Returns
+// how many, 0 at the end of the file, or -1.
+std::ptrdiff_t readSome(const File& in, char* buffer, size_t size);
 
 // The size of `file` in bytes when it is a regular file; 0 otherwise.
-size_t fileSize(std::FILE* file);
+std::uint64_t fileSize(const File& file);
 
 // What a path names, symbolic links followed.
 enum class FileKind {
@@ -44,55 +69,49 @@ enum class FileKind {
 };
 FileKind fileKind(const char* path);
 
-// What separates the folders of a path from each other and from the name.
-extern const char kPathSeparators[];
-
-// Whether the process may open the existing file `path` for writing; false,
-// with errno set, when it may not. The file is left as it was.
+// Whether the process may open the existing file `path` for writing. The
+// file is left as it was.
 bool canOpenForWriting(const char* path);
 
-// The standard stream that already writes to the file `path` names: 1 for
-// standard output, 2 for standard error, 0 for neither.
-int streamWritingTo(const char* path);
+// Looks for an open file of this process that writes to the file `path`
+// names, standard output's say. Where there is one, `*file` becomes a new
+// descriptor on it, sharing its position; false when it cannot be had.
+bool findDescriptorWritingTo(const char* path, File* file);
 
-// A new C stream on the open file of standard stream `fd`: writing to it
-// goes on where that stream stands and truncates nothing. Null, with errno
-// set, when it cannot be had.
-File openStream(int fd);
+// Opens the file `path` for writing in place, creating it where it is
+// missing and emptying it where it is regular.
+File openInPlace(const char* path);
+
+// Forces what has been written to `file` onto stable storage.
+bool syncFile(const File& file);
 
 // The path that writing to `path` reaches: `path` with every symbolic link
-// followed, to the file a dangling link would create. False, with errno set
-// (ELOOP for a chain that does not end), when it cannot be followed.
+// followed, to the file a dangling link would create. ELOOP for a chain
+// that does not end.
 bool resolveLinks(const std::string& path, std::string* resolved);
 
-// Creates the file `path`, which must not exist yet, open for writing bytes,
-// with the permission bits `mode` less the process's umask where the system
-// has them. Until stopRemovingOnSignal(), every signal that would end the
+// Creates the file `path`, which must not exist yet, for writing bytes, with
+// the permission bits `mode` less the process's umask where the system has
+// them. Until stopRemovingOnSignal(), every signal that would end the
 // process (on Windows, Ctrl-C and Ctrl-Break) removes the file first, from
-// the moment it exists; `path` must stay valid until then. Null, with errno
-// set, when it cannot.
+// the moment it exists; `path` must stay valid until then.
 File createTemporaryFile(const std::string& path, unsigned mode);
 void stopRemovingOnSignal();
 
-// Gives the open `file` the permission bits of the file `model` and, as far
-// as the process may, its owner, or else at least its group, as `cp -p`
-// does. False, with errno set, when the permission bits cannot be set.
-bool copyOwnerAndMode(const char* model, std::FILE* file);
+// Gives `file` what the file `model` carries beyond its bytes, as `cp -p`
+// does: its permission bits, its owner as far as the process may set it (or
+// else its group), then its ACL and extended attributes, less those the
+// process may not set. ENOTSUP from a file system without attributes is no
+// failure. On Windows replaceFile() keeps these instead.
+bool copyMetadata(const char* model, const File& file);
 
-// Forces what has been written to `file` onto stable storage. False, with
-// errno set, when it cannot.
-bool syncFile(std::FILE* file);
-
-// Puts the file `from` in the place of the file `to` in one step, and forces
-// the new name onto stable storage as far as the system lets it. Returns
-// false, with errno set, when it cannot put the file in place.
+// Puts the file `from` in the place of the file `to` in one step, keeping
+// `to`'s ACL and attributes where the system keeps them apart from its
+// bytes, and forces the new name onto stable storage as far as the system
+// lets it.
 bool replaceFile(const std::string& from, const std::string& to);
 
-// Makes a reader of standard output that goes away stop the printing only:
-// printing fails with EPIPE instead of ending the process, so that a run can
-// finish its output file. endByBrokenPipe() then ends the process as the
-// reader's going would have ended it, where the system has such a signal.
-void deferBrokenPipe();
-void endByBrokenPipe();
+// Removes the file `path`.
+bool removeFile(const std::string& path);
 
 #endif  // CHARPIC_PLATFORM_H_

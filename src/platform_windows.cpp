@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <string>
 
 #include "platform.h"
 
@@ -30,6 +32,8 @@ int errnoFor(DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:   // ReplaceFile left both files
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:  // as they were
       return EACCES;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
@@ -67,18 +71,46 @@ HANDLE openToQuery(const char* path) {
   return handle;
 }
 
-// A C stream on the descriptor `fd`, which it takes over; null, with errno
-// set and `fd` closed, when there is none.
-File streamOn(int fd) {
-  if (fd < 0)
-    return nullptr;
-  File file(_fdopen(fd, "wb"));
-  if (!file) {
-    const int error = errno;
-    _close(fd);
-    errno = error;
-  }
-  return file;
+// The system's handle of the open file `fd`.
+HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+// Which file on which volume `handle` is open on. False where the system
+// does not say (Wine says 0 for everything).
+bool identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
+  return GetFileType(handle) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(handle, info) &&
+         (info->nFileIndexHigh != 0 || info->nFileIndexLow != 0);
+}
+
+// Whether `a` and `b` identify the same file.
+bool sameFile(const BY_HANDLE_FILE_INFORMATION& a,
+              const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The full path of `path`, converted from the process's code page (UTF-8,
+// by the manifest) to the UTF-16 of the system's wide functions; empty when
+// there is none. ReplaceFile fails with relative paths under Wine, and its
+// narrow form with paths longer than MAX_PATH.
+std::wstring fullPath(const std::string& path) {
+  constexpr DWORD kLongest = 32768;  // the system's, with the NUL
+  std::wstring relative(kLongest, L'\0');
+  std::wstring full(kLongest, L'\0');
+  const DWORD length =
+      MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, relative.data(),
+                          static_cast<int>(kLongest)) > 0
+          ? GetFullPathNameW(relative.c_str(), kLongest, full.data(), nullptr)
+          : 0;
+  full.resize(length < kLongest ? length : 0);
+  return full;
+}
+
+// Sets errno from the system's last error; returns false.
+bool failed() {
+  errno = errnoFor(GetLastError());
+  return false;
 }
 
 BOOL WINAPI removeOnControl(DWORD /*event*/) {
@@ -89,17 +121,25 @@ BOOL WINAPI removeOnControl(DWORD /*event*/) {
 
 }  // namespace
 
+bool File::close() {
+  if (fd_ < 0)
+    return true;
+  const int closing = fd_;
+  fd_ = -1;
+  return _close(closing) == 0;
+}
+
 void preparePlatform() {
   // Text mode would turn every line feed into CR LF.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
-bool writeStandardOutput(std::string_view bytes) {
+bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const unsigned chunk =
         static_cast<unsigned>(std::min<size_t>(bytes.size(), INT_MAX));
-    const int written = _write(1, bytes.data(), chunk);
+    const int written = _write(fd, bytes.data(), chunk);
     if (written <= 0)
       return false;
     bytes.remove_prefix(static_cast<size_t>(written));
@@ -107,17 +147,40 @@ bool writeStandardOutput(std::string_view bytes) {
   return true;
 }
 
-std::ptrdiff_t readAvailable(std::FILE* file, char* buffer, size_t size) {
-  return _read(_fileno(file), buffer,
+void deferBrokenPipe() {}
+
+void endByBrokenPipe() {}
+
+File openForReading(const char* path) {
+  // A folder cannot be opened here at all, and would say EACCES.
+  if (fileKind(path) == FileKind::kDirectory) {
+    errno = EISDIR;
+    return {};
+  }
+  return File(_open(path, _O_RDONLY | _O_BINARY));
+}
+
+bool isStandardOutputsFile(const File& in) {
+  BY_HANDLE_FILE_INFORMATION input{};
+  BY_HANDLE_FILE_INFORMATION output{};
+  return identify(handleOf(in.fd()), &input) &&
+         identify(handleOf(kStandardOutput), &output) &&
+         sameFile(input, output);
+}
+
+bool waitForInput(const File& /*in*/) { return true; }
+
+std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
+  return _read(in.fd(), buffer,
                static_cast<unsigned>(std::min<size_t>(size, INT_MAX)));
 }
 
-size_t fileSize(std::FILE* file) {
+std::uint64_t fileSize(const File& file) {
   struct _stat64 status {};
-  if (_fstat64(_fileno(file), &status) != 0 ||
+  if (_fstat64(file.fd(), &status) != 0 ||
       (status.st_mode & _S_IFMT) != _S_IFREG)
     return 0;
-  return static_cast<size_t>(status.st_size);
+  return static_cast<std::uint64_t>(status.st_size);
 }
 
 FileKind fileKind(const char* path) {
@@ -136,33 +199,36 @@ FileKind fileKind(const char* path) {
 }
 
 bool canOpenForWriting(const char* path) {
-  const int fd = _open(path, _O_WRONLY | _O_BINARY);
-  if (fd < 0)
-    return false;
-  _close(fd);
+  const File file(_open(path, _O_WRONLY | _O_BINARY));
+  return static_cast<bool>(file);
+}
+
+bool findDescriptorWritingTo(const char* path, File* file) {
+  HANDLE handle = openToQuery(path);
+  if (handle == INVALID_HANDLE_VALUE)
+    return true;
+  BY_HANDLE_FILE_INFORMATION wanted{};
+  const bool known = identify(handle, &wanted);
+  CloseHandle(handle);
+  // Only the standard streams: the C library hands no others down.
+  for (const int fd : {1, 2}) {
+    BY_HANDLE_FILE_INFORMATION stream{};
+    if (known && identify(handleOf(fd), &stream) && sameFile(stream, wanted)) {
+      *file = File(_dup(fd));
+      return static_cast<bool>(*file);
+    }
+  }
   return true;
 }
 
-int streamWritingTo(const char* path) {
-  HANDLE handle = openToQuery(path);
-  if (handle == INVALID_HANDLE_VALUE)
-    return 0;
-  BY_HANDLE_FILE_INFORMATION file{};
-  const bool known = GetFileInformationByHandle(handle, &file) != 0;
-  CloseHandle(handle);
-  for (const int fd : {1, 2}) {
-    BY_HANDLE_FILE_INFORMATION stream{};
-    const auto streamHandle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    if (known && GetFileInformationByHandle(streamHandle, &stream) &&
-        stream.dwVolumeSerialNumber == file.dwVolumeSerialNumber &&
-        stream.nFileIndexHigh == file.nFileIndexHigh &&
-        stream.nFileIndexLow == file.nFileIndexLow)
-      return fd;
-  }
-  return 0;
+File openInPlace(const char* path) {
+  return File(_open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                    _S_IREAD | _S_IWRITE));
 }
 
-File openStream(int fd) { return streamOn(_dup(fd)); }
+bool syncFile(const File& file) {
+  return FlushFileBuffers(handleOf(file.fd())) || failed();
+}
 
 bool resolveLinks(const std::string& path, std::string* resolved) {
   // The C library here does not see symbolic links, so the name itself is
@@ -180,52 +246,38 @@ File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    errno = errnoFor(GetLastError());
-    return nullptr;
+    failed();
+    return {};
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                 _O_WRONLY | _O_BINARY);
-  if (fd < 0)
-    CloseHandle(handle);
-  File file = streamOn(fd);
+  File file(_open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                            _O_WRONLY | _O_BINARY));
   if (!file) {
-    const int error = errno;
+    CloseHandle(handle);
     DeleteFileA(path.c_str());
-    errno = error;
+    errno = EMFILE;
   } else {
     pathToRemove.store(path.c_str());
   }
   return file;
 }
 
-bool copyOwnerAndMode(const char* /*model*/, std::FILE* /*file*/) {
-  // Only a writable file is replaced, and a new file is writable too; there
-  // is no owner to copy through the C library.
+void stopRemovingOnSignal() { pathToRemove.store(nullptr); }
+
+bool copyMetadata(const char* /*model*/, const File& /*file*/) {
+  // ReplaceFile keeps the target's ACL and attributes.
   return true;
 }
 
-bool syncFile(std::FILE* file) {
-  if (std::fflush(file) != 0)
-    return false;
-  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  if (FlushFileBuffers(handle))
-    return true;
-  errno = errnoFor(GetLastError());
-  return false;
-}
-
 bool replaceFile(const std::string& from, const std::string& to) {
-  // std::rename and std::filesystem::rename refuse an existing target here.
   // Write-through returns once the move is on the disk.
-  if (MoveFileExA(from.c_str(), to.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return true;
-  errno = errnoFor(GetLastError());
-  return false;
+  if (GetFileAttributesA(to.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ||
+           failed();
+  return ReplaceFileW(fullPath(to).c_str(), fullPath(from).c_str(), nullptr,
+                      REPLACEFILE_WRITE_THROUGH, nullptr, nullptr) ||
+         failed();
 }
 
-void stopRemovingOnSignal() { pathToRemove.store(nullptr); }
-
-void deferBrokenPipe() {}
-
-void endByBrokenPipe() {}
+bool removeFile(const std::string& path) {
+  return DeleteFileA(path.c_str()) || failed();
+}

@@ -9,13 +9,16 @@ namespace {
 
 int firstError = 0;
 
+// Standard error's descriptor.
+constexpr int kStandardError = 2;
+
 }  // namespace
 
 void print(std::string_view text) {
   if (firstError != 0 || text.empty())
     return;
-  if (!writeStandardOutput(text))
-    firstError = errno != 0 ? errno : EIO;
+  if (!writeAll(kStandardOutput, text))
+    stopPrinting(errno != 0 ? errno : EIO);
 }
 
 void printLine(std::string_view line) {
@@ -27,4 +30,19 @@ void printLine(std::string_view line) {
   print(buffer);
 }
 
+void stopPrinting(int error) { firstError = error; }
+
 int stdoutError() { return firstError; }
+
+void reportFileError(std::string_view action, const std::string& path,
+                     std::string_view reason) {
+  std::string what(action);
+  what.append(" '").append(path).append("'");
+  reportError(what, reason);
+}
+
+void reportError(std::string_view what, std::string_view reason) {
+  std::string message("charpic: ");
+  message.append(what).append(": ").append(reason).append("\n");
+  writeAll(kStandardError, message);
+}

@@ -1,6 +1,7 @@
 #ifndef CHARPIC_PRINT_H_
 #define CHARPIC_PRINT_H_
 
+#include <string>
 #include <string_view>
 
 // Standard output, unbuffered: every call writes its text at once, a whole
@@ -13,8 +14,20 @@ void print(std::string_view text);
 // Writes `line` followed by a line feed.
 void printLine(std::string_view line);
 
+// Stops the printing as a write that failed with `error` would.
+void stopPrinting(int error);
+
 // The errno of the first failed write to standard output, or 0 if none
 // failed.
 int stdoutError();
+
+// Says on standard error, in one line, that `action` failed on the file
+// `path` and why: "charpic: cannot read 'in.txt': No such file or
+// directory".
+void reportFileError(std::string_view action, const std::string& path,
+                     std::string_view reason);
+
+// The same for a failure that concerns no file: "charpic: write error: ...".
+void reportError(std::string_view what, std::string_view reason);
 
 #endif  // CHARPIC_PRINT_H_

@@ -1,15 +1,26 @@
 #!/usr/bin/env python3
 """I/O fault sweep. First checks under strace that a replaced OUTPUT reaches
 the disk before it takes the old one's place: the temporary file is synced
-before the rename and the folder after it, and /dev/null is not synced. Then
+before the rename and the folder after it, and that where the rename is
+refused, OUTPUT written in place is synced before the temporary file goes;
+/dev/null is not synced. Then
 runs a small replace once for every system call that charpic itself makes
 (not the dynamic loader before main), with that one call failing, for several
-errors, and checks after every run that:
+errors; then with the rename refused and each later write failing; then with
+a signal arriving at each of those calls, and with every signal that ends a
+process arriving while the temporary file is written. After every run it
+checks that:
 
-- OUTPUT holds the old picture or the new one, whole;
-- no temporary file is left;
+- OUTPUT holds the old picture or the new one, whole, and keeps its mode
+  and its extended attribute;
+- standard output is a prefix of all that a run prints;
+- no temporary file is left, unless standard error names it: one that could
+  not be removed, beside the new picture, or one that holds the new picture
+  when OUTPUT could not be written;
 - a run that exits 0 printed everything and wrote the new picture;
-- a run that fails says why in one line on standard error and exits 1.
+- a refused rename or chmod, or a failed sync of the folder, still exits 0;
+- a run that fails says why in one line on standard error and exits 1;
+- a signal ends the run by that signal, unless the run ignores it.
 
 usage: fault_sweep.py CHARPIC   (CHARPIC_TEST_PROGRAM, if set, wins)
 Exits 77, skipped, where strace is missing or charpic is a Windows build.
@@ -18,120 +29,243 @@ Exits 77, skipped, where strace is missing or charpic is a Windows build.
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 
 SYSCALLS = ["openat", "read", "write", "close", "rename", "fchmod", "fchown",
-            "newfstatat", "readlink", "fcntl", "unlink", "fsync", "fdatasync"]
+            "newfstatat", "readlink", "fcntl", "unlink", "fsync", "fdatasync",
+            "listxattr", "getxattr", "fsetxattr"]
 ERRORS = ["EIO", "ENOSPC", "EACCES", "EPERM", "EBUSY"]
-# Rows longer than OUTPUT's 1 MiB buffer, so that it is written in several
-# calls, and short ones around them.
+REFUSALS = ["EACCES", "EPERM", "EBUSY"]
+# Every signal whose default action ends a process, real-time ones included,
+# but SIGPIPE, which replace defers until OUTPUT is written.
+SIGNALS = [signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGUSR1,
+           signal.SIGUSR2, signal.SIGALRM, signal.SIGTERM,
+           signal.SIGXCPU, signal.SIGVTALRM, signal.SIGPROF, signal.SIGPOLL,
+           signal.SIGPWR, signal.SIGRTMIN, signal.SIGRTMAX]
+# Long rows and short ones around them.
 PICTURE = b"a.b\n" + b"." * 700000 + b"\n..\n" + b".x" * 400000 + b"\n"
 NEW = PICTURE.replace(b".", b"o")
+MODE = 0o640  # not what a new file gets, so that a lost mode shows
+ATTRIBUTE = ("user.charpic", b"kept")  # an extended attribute it keeps
 # LeakSanitizer cannot run under strace; the sanitizer build runs without it.
 ENVIRONMENT = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 # charpic's first call of its own, after the loader's.
 MARKER = re.compile(r"^rt_sigaction\(SIGXFSZ, ")
+TEMPORARY = re.compile(r".*\.charpic-[0-9]+")
 
 
 def fresh_folder(folder):
     """Makes `folder` hold in.txt, the picture, and nothing else."""
     shutil.rmtree(folder, ignore_errors=True)
     os.mkdir(folder)
-    with open(os.path.join(folder, "in.txt"), "wb") as f:
+    path = os.path.join(folder, "in.txt")
+    with open(path, "wb") as f:
         f.write(PICTURE)
+    os.chmod(path, MODE)
+    os.setxattr(path, *ATTRIBUTE)
 
 
-def charpic_run(program, folder, output, strace_args):
-    args = [program, "in.txt", output, "replace", ".", "o"]
-    return subprocess.run(["strace", "-qq", "-o", "/dev/null"] + strace_args + args,
-                          cwd=folder, env=ENVIRONMENT, capture_output=True)
+def arguments(program, output):
+    return [program, "in.txt", output, "replace", ".", "o"]
+
+
+def charpic_run(program, folder, output, strace_args, ignored=None):
+    def ignore():
+        if ignored:
+            signal.signal(ignored, signal.SIG_IGN)
+    return subprocess.run(["strace", "-qq", "-o", "/dev/null"] + strace_args +
+                          arguments(program, output), cwd=folder,
+                          env=ENVIRONMENT, capture_output=True,
+                          preexec_fn=ignore)
 
 
 def expected_stdout(program, output):
-    echo = b"".join(b"%d %s\n" % (i, a.encode()) for i, a in
-                    enumerate([program, "in.txt", output, "replace", ".", "o"]))
+    echo = b"".join(b"%d %s\n" % (i, a.encode())
+                    for i, a in enumerate(arguments(program, output)))
     return echo + PICTURE + NEW
 
 
-def calls_of_charpic(program, folder, output):
-    """How many calls of each swept kind the loader makes before main, and how
-    many charpic makes after."""
-    trace = os.path.join(folder, "..", "trace")
-    args = [program, "in.txt", output, "replace", ".", "o"]
-    subprocess.run(["strace", "-qq", "-o", trace, "-e",
-                    "trace=rt_sigaction," + ",".join(SYSCALLS)] + args,
-                   cwd=folder, env=ENVIRONMENT, check=True,
-                   stdout=subprocess.DEVNULL)
-    before, after, seen_marker = {}, {}, False
-    with open(trace) as lines:
-        for line in lines:
-            seen_marker = seen_marker or bool(MARKER.match(line))
-            name = line.split("(", 1)[0]
-            if name in SYSCALLS:
-                counts = after if seen_marker else before
-                counts[name] = counts.get(name, 0) + 1
-    return before, after
+def trace(program, folder, output, calls, strace_args=()):
+    """The calls named in `calls` that a run makes, as strace prints them."""
+    path = os.path.join(folder, "..", "trace")
+    subprocess.run(["strace", "-qq", "-o", path, "-e", "trace=" + calls] +
+                   list(strace_args) + arguments(program, output), cwd=folder,
+                   env=ENVIRONMENT, check=True, stdout=subprocess.DEVNULL)
+    with open(path) as lines:
+        return lines.read().splitlines()
 
 
-def sync_order(program, folder, output):
+def calls_of_charpic(program, folder, output, strace_args=()):
+    """The swept calls that charpic makes after the loader, in order, each as
+    (name, which call of that name it is, counting the loader's too)."""
+    seen_marker, counts, calls = False, {}, []
+    for line in trace(program, folder, output,
+                      "rt_sigaction," + ",".join(SYSCALLS), strace_args):
+        seen_marker = seen_marker or bool(MARKER.match(line))
+        name = line.split("(", 1)[0]
+        if name in SYSCALLS:
+            counts[name] = counts.get(name, 0) + 1
+            if seen_marker:
+                calls.append((name, counts[name]))
+    return calls
+
+
+def sync_order(program, folder, output, strace_args=()):
     """The order of the calls that put a replaced OUTPUT on the disk, one word
-    each: the temporary file written, synced and closed, the rename, and the
-    folder synced."""
-    trace = os.path.join(folder, "..", "trace")
-    subprocess.run(["strace", "-qq", "-o", trace, "-e",
-                    "trace=openat,write,fsync,fdatasync,close,rename",
-                    program, "in.txt", output, "replace", ".", "o"],
-                   cwd=folder, env=ENVIRONMENT, check=True,
-                   stdout=subprocess.DEVNULL)
+    each: the temporary file written, synced and closed, the rename, the
+    folder synced; where the rename is refused, OUTPUT written in place and
+    the temporary file removed."""
     words, names = [], {}
-    with open(trace) as lines:
-        for line in lines:
-            call = re.match(r"(\w+)\((\d*)(.*) = (-?\d+)", line)
-            if not call:
-                continue
-            name, fd, rest, result = call.groups()
-            if name == "openat" and ("charpic-" in rest or "O_DIRECTORY" in rest):
-                names[result] = "temporary" if "charpic-" in rest else "folder"
-            elif name == "rename":
-                words.append("rename")
-            elif fd in names and name != "openat":
-                word = f"{name} {names[fd]}"
-                if not words or words[-1] != word:
-                    words.append(word)
+    for line in trace(program, folder, output,
+                      "openat,write,fsync,fdatasync,close,rename,unlink",
+                      strace_args):
+        call = re.match(r"(\w+)\((\d*)(.*) = (-?\d+)", line)
+        if not call:
+            continue
+        name, fd, rest, result = call.groups()
+        if name == "openat":
+            names.pop(result, None)
+            if "charpic-" in rest:
+                names[result] = "temporary"
+            elif f'"{output}"' in rest and "O_TRUNC" in rest:
+                names[result] = "output"
+            elif "O_DIRECTORY" in rest and '"/dev/fd"' not in rest:
+                names[result] = "folder"
+        elif name in ("rename", "unlink"):
+            words.append(name)
+        elif fd in names:
+            word = f"{name} {names[fd]}"
+            if not words or words[-1] != word:
+                words.append(word)
     return [w.replace("fdatasync", "fsync") for w in words]
 
 
 def check_sync_order(program, folder):
     """Fails unless the temporary file reaches the disk before the rename and
-    the folder after it, and /dev/null is never synced."""
-    expected = ["write temporary", "fsync temporary", "close temporary",
-                "rename", "fsync folder", "close folder"]
-    for output, wanted in (("out.txt", expected), ("/dev/null", [])):
-        got = sync_order(program, folder, output)
+    the folder after it, OUTPUT written in place reaches it before the
+    temporary file goes, and /dev/null is never synced."""
+    written = ["write temporary", "fsync temporary", "close temporary",
+               "rename"]
+    for output, strace_args, wanted in (
+            ("out.txt", [], written + ["fsync folder", "close folder"]),
+            ("out.txt", ["-e", "inject=rename:error=EPERM"],
+             written + ["write output", "fsync output", "close output",
+                        "unlink"]),
+            ("/dev/null", [], [])):
+        got = sync_order(program, folder, output, strace_args)
         if got != wanted:
-            print(f"OUTPUT {output}: calls {got}, not {wanted}")
+            print(f"OUTPUT {output} {strace_args}: calls {got}, not {wanted}")
             return False
     return True
 
 
-def broken_rules(result, folder, output, old, stdout):
+def leftovers_named(names, output, stderr):
+    """What is wrong with the temporary files among `names`: each must be
+    named on standard error, holding the new picture where it says so."""
+    for name in names:
+        if name in ("in.txt", output):
+            continue
+        if not TEMPORARY.fullmatch(name) or name.encode() not in stderr:
+            return f"left {names}"
+    return None
+
+
+def broken_rules(result, folder, output, old, stdout, must_succeed, signalled):
     """What the run that left `folder` behind did wrong, if anything."""
     names = sorted(os.listdir(folder))
-    if names != sorted({"in.txt", output}) and names != ["in.txt"]:
-        return f"left {names}"
+    broken = leftovers_named(names, output, result.stderr)
+    if broken:
+        return broken
+    for kept in re.findall(rb"the new picture is in '([^']*)'", result.stderr):
+        path = os.path.join(folder, kept.decode())
+        if not os.path.exists(path) or open(path, "rb").read() != NEW:
+            return f"{kept} does not hold the new picture"
     path = os.path.join(folder, output)
     written = open(path, "rb").read() if os.path.exists(path) else None
-    if written not in (old, NEW):
+    if written not in (old, NEW) and b"the new picture is in" not in result.stderr:
         return "OUTPUT is neither the old picture nor the new one"
-    if result.returncode == 0:
+    if old is not None and os.stat(path).st_mode & 0o7777 != MODE:
+        return f"OUTPUT's mode is {os.stat(path).st_mode & 0o7777:o}"
+    if old is not None and ATTRIBUTE[0] not in os.listxattr(path):
+        return "OUTPUT lost its extended attribute"
+    if not stdout.startswith(result.stdout):
+        return "standard output is not a prefix of what a run prints"
+    if signalled:
+        if result.returncode != -signalled:
+            return f"exit {result.returncode}, not ended by signal {signalled}"
+    elif result.returncode == 0:
         if written != NEW or result.stdout != stdout or result.stderr:
             return "exit 0 without all of the output"
+    elif must_succeed:
+        return f"exit {result.returncode}, standard error {result.stderr!r}"
     elif result.returncode != 1 or not re.fullmatch(rb"charpic: [^\n]+\n",
                                                      result.stderr):
         return f"exit {result.returncode}, standard error {result.stderr!r}"
     return None
+
+
+class Sweep:
+    """Runs charpic with faults for one OUTPUT and counts what broke."""
+
+    def __init__(self, program, output, old):
+        self.program, self.output, self.old = program, output, old
+        self.stdout = expected_stdout(program, output)
+        self.faults = self.failures = 0
+
+    def run(self, folder, injects, must_succeed=False, signalled=None,
+            ignored=None):
+        fresh_folder(folder)
+        # One list of calls to trace: a second one would replace the first.
+        strace_args = ["-e", "trace=" + ",".join(name for name, _ in injects)]
+        for name, inject in injects:
+            strace_args += ["-e", f"inject={name}:{inject}"]
+        result = charpic_run(self.program, folder, self.output, strace_args,
+                             ignored)
+        self.faults += 1
+        broken = broken_rules(result, folder, self.output, self.old,
+                              self.stdout, must_succeed, signalled)
+        if broken:
+            self.failures += 1
+            print(f"OUTPUT {self.output}, {injects}: {broken}")
+
+    def sweep(self, folder):
+        fresh_folder(folder)
+        calls = calls_of_charpic(self.program, folder, self.output)
+        fsyncs = [when for name, when in calls if name == "fsync"]
+        for name, when in calls:
+            for error in ERRORS:
+                # A refused rename or chmod, and a failed sync of the folder
+                # (the last fsync), still put the new picture in place.
+                must_succeed = self.old is not None and (
+                    (name in ("rename", "fchmod") and error in REFUSALS) or
+                    (name == "fsync" and when == fsyncs[-1]))
+                self.run(folder, [(name, f"error={error}:when={when}")],
+                         must_succeed)
+            self.run(folder, [(name, f"signal=SIGTERM:when={when}")],
+                     signalled=signal.SIGTERM)
+
+    def sweep_refused_rename(self, folder):
+        """With the rename refused, fails each call that follows it."""
+        refuse = ("rename", "error=EPERM")
+        fresh_folder(folder)
+        calls = calls_of_charpic(self.program, folder, self.output,
+                                 ["-e", "inject=rename:error=EPERM"])
+        renamed = calls.index(("rename", 1))
+        for name, when in calls[renamed + 1:]:
+            for error in ("EIO", "ENOSPC"):
+                self.run(folder, [refuse, (name, f"error={error}:when={when}")])
+
+    def sweep_signals(self, folder):
+        """Sends each ending signal while the temporary file is synced, and
+        one that the run was started to ignore."""
+        for number in SIGNALS:
+            self.run(folder, [("fsync", f"signal={int(number)}:when=1")],
+                     signalled=number)
+        self.run(folder, [("fsync", "signal=SIGHUP:when=1")],
+                 ignored=signal.SIGHUP)
 
 
 def main():
@@ -142,32 +276,23 @@ def main():
     if os.environ.get("CHARPIC_TEST_WINE"):
         print("skipped: the sweep needs a POSIX build")
         return 77
-    faults = failures = 0
     with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
         folder = os.path.join(top, "work")
         fresh_folder(folder)
         if not check_sync_order(program, folder):
             return 1
-    print("sync order: write, fsync, close, rename, fsync of the folder")
+    print("sync order: write, fsync, close, rename, fsync of the folder; "
+          "after a refused rename, OUTPUT synced before the temporary file goes")
+    faults = failures = 0
     for output, old in (("in.txt", PICTURE), ("out.txt", None)):
-        stdout = expected_stdout(program, output)
+        sweep = Sweep(program, output, old)
         with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
             folder = os.path.join(top, "work")
-            fresh_folder(folder)
-            before, after = calls_of_charpic(program, folder, output)
-            for name, count in sorted(after.items()):
-                for when in range(before.get(name, 0) + 1,
-                                  before.get(name, 0) + count + 1):
-                    for error in ERRORS:
-                        fresh_folder(folder)
-                        inject = f"inject={name}:error={error}:when={when}"
-                        result = charpic_run(program, folder, output,
-                                             ["-e", f"trace={name}", "-e", inject])
-                        faults += 1
-                        broken = broken_rules(result, folder, output, old, stdout)
-                        if broken:
-                            failures += 1
-                            print(f"OUTPUT {output}, {inject}: {broken}")
+            sweep.sweep(folder)
+            sweep.sweep_refused_rename(folder)
+            sweep.sweep_signals(folder)
+        faults += sweep.faults
+        failures += sweep.failures
     print(f"fault sweep: {faults} faults injected, {failures} broke the rules")
     return 1 if failures else 0
 

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -21,9 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// In the child: points file descriptor `fd` at `path`, opened for writing.
-void redirect(int fd, const char* path) {
-  const int opened = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+// In the child: points file descriptor `fd` at `path`, opened for writing
+// with `flags` besides.
+void redirect(int fd, const char* path, int flags) {
+  const int opened = open(path, O_WRONLY | O_CREAT | flags, 0644);
   if (opened < 0 || dup2(opened, fd) < 0)
     _exit(127);
   close(opened);
@@ -134,23 +134,6 @@ RunResult Sandbox::runClosingOutputAfter(const std::vector<std::string>& args,
   return finish(pid, out);
 }
 
-RunResult Sandbox::runSignalledMidway(const std::vector<std::string>& args,
-                                      size_t bytes, int signal,
-                                      const RunOptions& options) const {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0)
-    throw std::runtime_error("cannot make a pipe");
-  const pid_t pid = start(args, pipeFds[1], options);
-  close(pipeFds[1]);
-  std::string out = readUpTo(pipeFds[0], bytes);
-  for (int wait = 0; wait < 1000 && temporaryFiles().empty(); ++wait)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  kill(pid, signal);
-  out += readUpTo(pipeFds[0], std::string::npos);
-  close(pipeFds[0]);
-  return finish(pid, out);
-}
-
 std::vector<std::string> Sandbox::temporaryFiles() const {
   static const std::regex temporary(R"(.*\.charpic-[0-9]+)");
   std::vector<std::string> names;
@@ -211,6 +194,13 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
   const char* program = environment("CHARPIC_TEST_PROGRAM");
   if (program == nullptr)
     program = CHARPIC_PATH;
+  // The build folder may be out of another user's reach; the sandbox's
+  // folder is not.
+  const std::string copy = (root_ / "charpic").string();
+  if (options.user != 0) {
+    fs::copy_file(program, copy, fs::copy_options::overwrite_existing);
+    program = copy.c_str();
+  }
   const char* wine = environment("CHARPIC_TEST_WINE");
   std::vector<char*> argv;
   if (wine != nullptr)
@@ -225,12 +215,16 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
   if (pid == 0) {
     if (chdir(work_.c_str()) != 0 || dup2(stdoutFd, 1) < 0)
       _exit(127);
-    redirect(2, (root_ / "stderr").c_str());
+    if (options.stderrPath != nullptr)
+      redirect(2, options.stderrPath, O_APPEND);
+    else
+      redirect(2, (root_ / "stderr").c_str(), O_TRUNC);
+    if (options.fd3 >= 0 &&
+        (dup2(options.fd3, 3) < 0 || fcntl(3, F_SETFD, 0) < 0))
+      _exit(127);
     umask(022);
     limit(RLIMIT_AS, options.addressSpace);
     limit(RLIMIT_FSIZE, options.fileSize);
-    if (options.ignoredSignal != 0)
-      signal(options.ignoredSignal, SIG_IGN);
     becomeUser(options.user, options.groups);
     if (wine != nullptr)
       execvp(wine, argv.data());
@@ -241,6 +235,18 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
   if (pid < 0)
     throw std::runtime_error("cannot run charpic");
   return pid;
+}
+
+bool Sandbox::endsWithin(pid_t pid, int seconds) {
+  for (int wait = 0; wait < seconds * 100; ++wait) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info,
+               WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 RunResult Sandbox::finish(pid_t pid, std::string out) const {

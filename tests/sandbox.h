@@ -28,11 +28,14 @@ struct RunResult {
 struct RunOptions {
   const char* stdoutPath = nullptr;  // standard output's file, else captured
   bool appendStdout = false;         // open that file to append, not truncate
+  const char* stderrPath = nullptr;  // standard error's, appended to, else
+                                     // captured
+  int fd3 = -1;                      // an open file to pass as descriptor 3
   rlim_t addressSpace = 0;           // bytes the process may map; 0: no limit
   rlim_t fileSize = 0;               // bytes a file may hold; 0: no limit
-  uid_t user = 0;                    // run as this user, when not 0 (root only)
-  std::vector<gid_t> groups;         // with these groups, the first its own
-  int ignoredSignal = 0;             // a signal charpic starts ignoring
+  uid_t user = 0;  // run as this user, when not 0 (root only), a copy of
+                   // charpic that the user can reach
+  std::vector<gid_t> groups;  // with these groups, the first its own
 };
 
 // A fresh temporary folder to run charpic in; removed with its contents when
@@ -63,13 +66,6 @@ class Sandbox {
   RunResult runClosingOutputAfter(const std::vector<std::string>& args,
                                   size_t bytes) const;
 
-  // Runs charpic as run() does, with standard output a pipe that is read up
-  // to `bytes` bytes and then left full until a temporary file shows in the
-  // folder; then sends `signal` and reads on to the end.
-  RunResult runSignalledMidway(const std::vector<std::string>& args,
-                               size_t bytes, int signal,
-                               const RunOptions& options = {}) const;
-
   // The names in the folder of files that end in ".charpic-" and a number.
   std::vector<std::string> temporaryFiles() const;
 
@@ -81,6 +77,9 @@ class Sandbox {
 
   // Waits for the run `pid` to end; what it printed is `out`.
   RunResult finish(pid_t pid, std::string out) const;
+
+  // Whether the run `pid` ends within `seconds`; finish() still waits for it.
+  static bool endsWithin(pid_t pid, int seconds);
 
   // Reads from `fd` until `bytes` bytes, the end, or `seconds` without
   // anything to read; returns what came.

@@ -1,0 +1,95 @@
+#include "temporary_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <random>
+#include <utility>
+
+#include "platform.h"
+
+namespace {
+
+// What a temporary file's name adds to the name of its target, before a
+// number of up to ten digits.
+constexpr std::string_view kTemporaryMark = ".charpic-";
+constexpr size_t kTemporaryLength = kTemporaryMark.size() + 10;
+
+// How many names are tried before giving up on finding one that is free.
+constexpr int kAttempts = 100;
+
+// Whether `byte` continues a character that an earlier byte began (UTF-8).
+bool continuesCharacter(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// The start of the name of a temporary file beside `target`: `target`, cut
+// at the end of its name where the name or the whole path would otherwise
+// grow too long for the system, then the mark that the number follows.
+std::string temporaryPrefix(const std::string& target) {
+  const size_t nameStart = target.find_last_of(kPathSeparators) + 1;
+  const size_t name = target.size() - nameStart;
+  size_t excess = 0;
+  if (name + kTemporaryLength > kMaxNameLength)
+    excess = name + kTemporaryLength - kMaxNameLength;
+  if (target.size() + kTemporaryLength > kMaxPathLength)
+    excess =
+        std::max(excess, target.size() + kTemporaryLength - kMaxPathLength);
+  size_t kept = name > excess ? name - excess : 0;
+  while (kept > 0 && continuesCharacter(target[nameStart + kept]))
+    --kept;
+  return target.substr(0, nameStart + kept).append(kTemporaryMark);
+}
+
+}  // namespace
+
+TemporaryFile::TemporaryFile(std::string target, bool targetExists)
+    : target_(std::move(target)) {
+  const std::string prefix = temporaryPrefix(target_);
+  std::minstd_rand random(static_cast<unsigned>(
+      std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    path_ = prefix + std::to_string(random());
+    file_ = createTemporaryFile(path_, targetExists ? 0600 : 0666);
+    if (file_ || errno != EEXIST)
+      break;
+  }
+  if (!file_)
+    path_.clear();
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (!kept_)
+    remove();
+}
+
+bool TemporaryFile::copyMetadata() {
+  return ::copyMetadata(target_.c_str(), file_);
+}
+
+bool TemporaryFile::write(std::string_view bytes) {
+  return writeAll(file_.fd(), bytes) && syncFile(file_) && file_.close();
+}
+
+bool TemporaryFile::putInPlace() {
+  if (!replaceFile(path_, target_))
+    return false;
+  stopRemovingOnSignal();
+  path_.clear();
+  return true;
+}
+
+void TemporaryFile::keep() {
+  stopRemovingOnSignal();
+  kept_ = true;
+}
+
+bool TemporaryFile::remove() {
+  if (path_.empty())
+    return true;
+  stopRemovingOnSignal();
+  file_.close();
+  const bool removed = removeFile(path_);
+  path_.clear();
+  return removed;
+}
