@@ -1,6 +1,8 @@
 // The floor that bench/run measures charpic against: it prints the same
 // bytes in the same write calls (one per printed line) and writes the same
-// output file, with nothing more than one read of the whole picture.
+// output file, with nothing more than one read of the whole picture. Like
+// charpic, it forces the output file and its folder to the disk: what a
+// durable OUTPUT costs is part of the floor.
 //
 // usage: floor INPUT OUTPUT replace FROM TO | floor INPUT OUTPUT dilation C
 
@@ -18,10 +20,10 @@
 
 namespace {
 
-// Writes `text` to standard output in one call, as far as the system takes it.
-void put(std::string_view text) {
+// Writes `text` to `fd` in one call, as far as the system takes it.
+void put(int fd, std::string_view text) {
   while (!text.empty()) {
-    const ssize_t written = write(STDOUT_FILENO, text.data(), text.size());
+    const ssize_t written = write(fd, text.data(), text.size());
     if (written <= 0)
       std::exit(1);
     text.remove_prefix(static_cast<size_t>(written));
@@ -62,27 +64,41 @@ std::vector<std::string_view> rowsWithLineFeeds(std::string& data) {
   return rows;
 }
 
+// Writes `data` to the file `path` in one call and forces it, and its
+// folder, to the disk. Devices are only written.
+void writeDurably(const char* path, std::string_view data) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  struct stat status {};
+  if (fd < 0 || fstat(fd, &status) != 0) {
+    std::perror(path);
+    std::exit(1);
+  }
+  put(fd, data);
+  if (S_ISREG(status.st_mode)) {
+    fsync(fd);
+    std::string folder(path);
+    folder.resize(folder.rfind('/') + 1);
+    const int folderFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY);
+    fsync(folderFd);
+    close(folderFd);
+  }
+  close(fd);
+}
+
 // Turns `from` into `to` in every cell of `data`, whose `rows` then carry
 // the new colours.
 void replace(std::string& data, const std::vector<std::string_view>& rows,
              const char* output, char from, char to) {
   if (from != '\n')
     std::replace(data.begin(), data.end(), from, to);
-  std::FILE* out = std::fopen(output, "w");
-  if (out == nullptr) {
-    std::perror(output);
-    std::exit(1);
-  }
-  for (std::string_view row : rows) {
-    std::fwrite(row.data(), 1, row.size(), out);
-    put(row);
-  }
-  std::fclose(out);
+  for (std::string_view row : rows)
+    put(STDOUT_FILENO, row);
+  writeDurably(output, data);
 }
 
 void dilation(const std::vector<std::string_view>& rows, char c) {
-  put("***** INSIDE dilation if\n");
-  put("program\n");
+  put(STDOUT_FILENO, "***** INSIDE dilation if\n");
+  put(STDOUT_FILENO, "program\n");
   std::string line;
   for (size_t i = 0; i < rows.size(); ++i) {
     const std::string_view row = rows[i].substr(0, rows[i].size() - 1);
@@ -99,7 +115,7 @@ void dilation(const std::vector<std::string_view>& rows, char c) {
                          (j < below.size() && below[j] == c);
       if (grows)
         line[j] = c;
-      put(line);
+      put(STDOUT_FILENO, line);
     }
   }
 }
@@ -108,7 +124,7 @@ void dilation(const std::vector<std::string_view>& rows, char c) {
 
 int main(int argc, char* argv[]) {
   for (int i = 0; i < argc; ++i)
-    put(std::to_string(i) + ' ' + argv[i] + '\n');
+    put(STDOUT_FILENO, std::to_string(i) + ' ' + argv[i] + '\n');
   const bool isReplace = argc >= 4 && std::strcmp(argv[3], "replace") == 0;
   if (argc < 5 || (isReplace && argc < 6)) {
     std::fputs(
@@ -120,7 +136,7 @@ int main(int argc, char* argv[]) {
   std::string data = readAll(argv[1]);
   const std::vector<std::string_view> rows = rowsWithLineFeeds(data);
   for (std::string_view row : rows)
-    put(row);
+    put(STDOUT_FILENO, row);
   if (isReplace)
     replace(data, rows, argv[2], argv[4][0], argv[5][0]);
   else if (std::strcmp(argv[3], "dilation") == 0)

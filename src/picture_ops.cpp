@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "output_file.h"
@@ -38,10 +39,11 @@ std::string_view firstRow(std::string_view lines) {
 }
 
 // Reads what `in` has next onto the end of `image`, at most kReadSize bytes
-// and no more than the room reserved while there is some. Returns the count,
-// 0 at the end of the file, or -1 with errno set.
-std::ptrdiff_t readMore(const File& in, Image& image) {
-  if (stdoutError() == 0 && !waitForInput(in))
+// and no more than the room reserved while there is some; first waits for
+// it when `in` may keep a read waiting. Returns the count, 0 at the end of
+// the file, or -1 with errno set.
+std::ptrdiff_t readMore(const File& in, bool mayWait, Image& image) {
+  if (mayWait && stdoutError() == 0 && !waitForInput(in))
     stopPrinting(errno);
   const size_t end = image.size();
   const size_t room = image.capacity() - end;
@@ -66,18 +68,21 @@ bool load(const char* path, Image& image) {
     return readFailed(path, std::strerror(errno));
   if (isStandardOutputsFile(in))
     return readFailed(path, "input file is output file");
-  const std::uint64_t size = fileSize(in);
-  if (size >= image.max_size() - image.size())
+  // Only a file with no size (a pipe, a FIFO, a terminal) may keep a read
+  // waiting.
+  const std::optional<std::uint64_t> size = fileSize(in);
+  if (size.value_or(0) >= image.max_size() - image.size())
     return readFailed(path, std::strerror(ENOMEM));
   // Room for the whole file and a line feed it may lack, so that the
   // picture is never copied to grow.
-  image.reserve(image.size() + static_cast<size_t>(size) + 1);
+  image.reserve(image.size() + static_cast<size_t>(size.value_or(0)) + 1);
   size_t rowStart = image.size();
   std::ptrdiff_t got = 0;
-  while ((got = readMore(in, image)) > 0) {
+  while ((got = readMore(in, !size, image)) > 0) {
     // Only the new bytes can hold the line feeds that end rows.
-    for (size_t end = image.find('\n', image.size() - static_cast<size_t>(got));
-         end != Image::npos; end = image.find('\n', end + 1)) {
+    const std::string_view bytes = image;
+    for (size_t end = bytes.find('\n', bytes.size() - static_cast<size_t>(got));
+         end != Image::npos; end = bytes.find('\n', end + 1)) {
       print(std::string_view(image).substr(rowStart, end + 1 - rowStart));
       rowStart = end + 1;
     }
@@ -92,10 +97,11 @@ bool load(const char* path, Image& image) {
 }
 
 bool replace(Image& image, char from, char to, const char* outputPath) {
-  for (size_t start = 0; start < image.size();) {
+  const std::string_view bytes = image;
+  for (size_t start = 0; start < bytes.size();) {
     // Found before the change, so that a cell turned into a line feed stays
     // in its row.
-    const size_t end = image.find('\n', start);
+    const size_t end = bytes.find('\n', start);
     char* const row = image.data() + start;
     // A select instead of std::replace's conditional store: the compiler
     // turns it into vector instructions.

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,19 +46,19 @@ File openForReading(const char* path);
 // reading it to its end would read back what is printed, without end.
 bool isStandardOutputsFile(const File& in);
 
-// Waits until `in` has bytes to read or is at its end, as a pipe or a
-// terminal may make it wait. Where the system can tell, it stops waiting
-// when standard output's reader has gone: it then acts as a write to
-// standard output would (ending the process by SIGPIPE unless that is
-// deferred or ignored) and returns false.
+// Waits until `in`, which is no regular file, has bytes to read or is at its
+// end, as a pipe, a FIFO or a terminal may make it wait. Where the system can
+// tell, it stops waiting when standard output's reader has gone: it then acts
+// as a write to standard output would (ending the process by SIGPIPE unless
+// that is deferred or ignored) and returns false.
 bool waitForInput(const File& in);
 
 // Reads into `buffer` up to `size` bytes of what `in` holds next. Returns
 // how many, 0 at the end of the file, or -1.
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size);
 
-// The size of `file` in bytes when it is a regular file; 0 otherwise.
-std::uint64_t fileSize(const File& file);
+// The size of `file` in bytes when it is a regular file; nothing otherwise.
+std::optional<std::uint64_t> fileSize(const File& file);
 
 // What a path names, symbolic links followed.
 enum class FileKind {

@@ -230,10 +230,10 @@ std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
   return got;
 }
 
-std::uint64_t fileSize(const File& file) {
+std::optional<std::uint64_t> fileSize(const File& file) {
   struct stat status {};
   if (fstat(file.fd(), &status) != 0 || !S_ISREG(status.st_mode))
-    return 0;
+    return std::nullopt;
   return static_cast<std::uint64_t>(status.st_size);
 }
 

@@ -175,11 +175,11 @@ std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
                static_cast<unsigned>(std::min<size_t>(size, INT_MAX)));
 }
 
-std::uint64_t fileSize(const File& file) {
+std::optional<std::uint64_t> fileSize(const File& file) {
   struct _stat64 status {};
   if (_fstat64(file.fd(), &status) != 0 ||
       (status.st_mode & _S_IFMT) != _S_IFREG)
-    return 0;
+    return std::nullopt;
   return static_cast<std::uint64_t>(status.st_size);
 }
 
