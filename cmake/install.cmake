@@ -5,7 +5,9 @@ include(GNUInstallDirs)
 set(maintainer_name "the charpic developers")
 set(maintainer_address "charpic@charpic.invalid")
 set(maintainer "${maintainer_name} <${maintainer_address}>")
-set(doc_source ${PROJECT_SOURCE_DIR}/doc/charpic.1)
+# The manual page, carrying the project's version.
+set(doc_source ${PROJECT_BINARY_DIR}/charpic.1)
+configure_file(doc/charpic.1 ${doc_source} @ONLY)
 
 if(WIN32)
   # A folder a person can use as it is: the program, its README and licence,

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <new>
 #include <string>
 #include <string_view>
@@ -14,18 +13,27 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n"
-    "       charpic -h | --help\n"
-    "       charpic --version\n"
-    "Prints the arguments and the picture in INPUT, then runs OPERATION:\n"
-    "  replace FROM TO  turn every cell of colour FROM into TO, print the\n"
-    "                   changed rows and write them to OUTPUT\n"
-    "  dilation C       grow colour C into neighbouring cells, printing the\n"
-    "                   row being worked on after every cell\n"
+const char kHelp[] =
+    "Usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n"
+    "Print the arguments and the character picture in INPUT, then run\n"
+    "OPERATION on it.\n"
+    "\n"
+    "Operations:\n"
+    "  replace FROM TO  turn colour FROM into TO; print the rows, write "
+    "OUTPUT\n"
+    "  dilation C       grow colour C into its neighbours, printing each cell\n"
     "  erosion          accepted; does nothing\n"
     "  floodfill        accepted; does nothing\n"
-    "A colour is the first byte of its argument; an empty argument is NUL.\n";
+    "A colour is the first byte of its argument; an empty argument is NUL.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "\n"
+    "Report bugs on the issue tracker of the repository charpic came from.\n";
+
+// The arguments that the usage names, in order.
+const char* const kArgumentNames[] = {"INPUT", "OUTPUT", "OPERATION", "COLOUR"};
 
 const char kVersion[] =
     "charpic " CHARPIC_VERSION
@@ -36,20 +44,27 @@ const char kVersion[] =
 char colour(const char* arg) { return arg[0]; }
 
 // What `arg`, given as the only argument, asks to be printed instead of a
-// run: the usage or the version. Null for any other argument.
+// run: the help or the version. Null for any other argument.
 const char* requestedText(std::string_view arg) {
   if (arg == "-h" || arg == "--help")
-    return kUsage;
+    return kHelp;
   if (arg == "--version")
     return kVersion;
   return nullptr;
 }
 
-// Whether the command line holds every argument its operation needs.
-bool hasRequiredArguments(int argc, const char* const argv[]) {
-  if (argc < 5)
-    return false;
-  return argc >= 6 || std::string_view(argv[3]) != "replace";
+// What the command line lacks for its operation, as the usage names it:
+// "OPERATION and COLOUR", say. Empty when it lacks nothing.
+std::string missingArguments(int argc, const char* const argv[]) {
+  if (argc == 5 && std::string_view(argv[3]) == "replace")
+    return "the second COLOUR, which replace needs";
+  std::string missing;
+  for (int i = argc - 1; i < 4; ++i) {
+    if (!missing.empty())
+      missing += i == 3 ? " and " : ", ";
+    missing += kArgumentNames[i];
+  }
+  return missing;
 }
 
 // Prints each argument with its index, the program path as line 0.
@@ -64,7 +79,7 @@ int finish() {
     endByBrokenPipe();
   if (stdoutError() == 0)
     return 0;
-  reportError("write error", std::strerror(stdoutError()));
+  reportError(std::string("write error: ") + std::strerror(stdoutError()));
   return 1;
 }
 
@@ -98,8 +113,10 @@ int run(int argc, char* argv[]) {
       return finish();
     }
   }
-  if (!hasRequiredArguments(argc, argv)) {
-    std::cerr << kUsage;
+  const std::string missing = missingArguments(argc, argv);
+  if (!missing.empty()) {
+    reportError("missing " + missing);
+    printError("Try 'charpic --help' for more information.\n");
     return 2;
   }
   // A reader that goes away must not leave a replace without its output.

@@ -36,13 +36,13 @@ int stdoutError() { return firstError; }
 
 void reportFileError(std::string_view action, const std::string& path,
                      std::string_view reason) {
-  std::string what(action);
-  what.append(" '").append(path).append("'");
-  reportError(what, reason);
+  std::string message(action);
+  message.append(" '").append(path).append("': ").append(reason);
+  reportError(message);
 }
 
-void reportError(std::string_view what, std::string_view reason) {
-  std::string message("charpic: ");
-  message.append(what).append(": ").append(reason).append("\n");
-  writeAll(kStandardError, message);
+void reportError(std::string_view message) {
+  printError(std::string("charpic: ").append(message).append("\n"));
 }
+
+void printError(std::string_view text) { writeAll(kStandardError, text); }

@@ -27,7 +27,10 @@ int stdoutError();
 void reportFileError(std::string_view action, const std::string& path,
                      std::string_view reason);
 
-// The same for a failure that concerns no file: "charpic: write error: ...".
-void reportError(std::string_view what, std::string_view reason);
+// Says `message` on standard error, in one line after "charpic: ".
+void reportError(std::string_view message);
+
+// Writes `text` to standard error as it is.
+void printError(std::string_view text);
 
 #endif  // CHARPIC_PRINT_H_

@@ -29,7 +29,7 @@ using namespace std::string_literals;
 namespace {
 
 const std::string kUsageLine =
-    "usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n";
+    "Usage: charpic INPUT OUTPUT OPERATION COLOUR [COLOUR]\n";
 const std::string kDilationStart = "***** INSIDE dilation if\nprogram\n";
 // A row of full stops longer than the loader reads at a time, and the same
 // row replaced.
@@ -523,6 +523,9 @@ TEST(Charpic, ReplaceWritesTheFileNamed) {
 TEST(Charpic, ReplaceAsAnotherUser) {
   if (underWine() || geteuid() != 0)
     GTEST_SKIP() << "needs root, to run as another user, and POSIX owners";
+#ifdef CHARPIC_COVERAGE
+  GTEST_SKIP() << "another user's run cannot store a coverage build's counts";
+#endif
   const uid_t user = 65534;
   const gid_t group = 65534;
   const gid_t shared = 100;  // a group the user belongs to besides its own
@@ -796,20 +799,25 @@ TEST(Charpic, FullStandardOutputExitsOne) {
 
 TEST(Charpic, MissingArgumentsPrintUsage) {
   // clang-format off
-  const std::vector<std::string> runs[] = {
-      {},
-      {"in.txt", "out.txt", "dilation"},
-      {"in.txt", "out.txt", "replace", "."},
-      {"-h", "out.txt"},
+  const struct {
+    std::vector<std::string> args;
+    const char* missing;
+  } runs[] = {
+      {{}, "INPUT, OUTPUT, OPERATION and COLOUR"},
+      {{"in.txt", "out.txt", "dilation"}, "COLOUR"},
+      {{"in.txt", "out.txt", "replace", "."},
+       "the second COLOUR, which replace needs"},
+      {{"-h", "out.txt"}, "OPERATION and COLOUR"},
   };
   // clang-format on
-  for (const std::vector<std::string>& args : runs) {
+  for (const auto& [args, missing] : runs) {
     SCOPED_TRACE(args.size());
     Sandbox sandbox;
     sandbox.write("in.txt", "a.\n");
     const RunResult result = sandbox.run(args);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err.substr(0, kUsageLine.size()), kUsageLine);
+    EXPECT_EQ(result.err, "charpic: missing "s + missing +
+                              "\nTry 'charpic --help' for more information.\n");
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(sandbox.read("out.txt"), std::nullopt);
   }
@@ -823,8 +831,9 @@ TEST(Charpic, HelpGoesToStandardOutput) {
     for (const char* operation :
          {"replace", "dilation", "erosion", "floodfill"})
       EXPECT_NE(result.out.find("\n  "s + operation + " "), std::string::npos);
-    EXPECT_NE(result.out.find("\n       charpic --version\n"),
-              std::string::npos);
+    for (const char* option :
+         {"\n  -h, --help ", "\n      --version ", "\nReport bugs "})
+      EXPECT_NE(result.out.find(option), std::string::npos);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
   }

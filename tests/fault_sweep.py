@@ -100,15 +100,17 @@ def trace(program, folder, output, calls, strace_args=()):
 
 def calls_of_charpic(program, folder, output, strace_args=()):
     """The swept calls that charpic makes after the loader, in order, each as
-    (name, which call of that name it is, counting the loader's too)."""
+    (name, which call of that name it is, counting the loader's too). A
+    coverage build's own calls at exit, on its .gcda files, are left out."""
     seen_marker, counts, calls = False, {}, []
     for line in trace(program, folder, output,
-                      "rt_sigaction," + ",".join(SYSCALLS), strace_args):
+                      "rt_sigaction," + ",".join(SYSCALLS),
+                      ["-y"] + list(strace_args)):
         seen_marker = seen_marker or bool(MARKER.match(line))
         name = line.split("(", 1)[0]
         if name in SYSCALLS:
             counts[name] = counts.get(name, 0) + 1
-            if seen_marker:
+            if seen_marker and ".gcda" not in line:
                 calls.append((name, counts[name]))
     return calls
 
