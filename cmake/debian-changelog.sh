@@ -13,6 +13,9 @@ function close_entry() {
   close(command)
   printf "\n -- %s  %s\n\n", maintainer, stamp
 }
+# What is not released yet, and the links to each version, are left out.
+/^## \[Unreleased\]/ { close_entry(); version = ""; next }
+/^\[[^]]*\]: / { next }
 /^## \[/ {
   close_entry()
   version = $2
