@@ -19,8 +19,9 @@
 // Call before anything is printed.
 void preparePlatform();
 
-// The descriptor of standard output.
+// The descriptors of standard output and standard error.
 constexpr int kStandardOutput = 1;
+constexpr int kStandardError = 2;
 
 // The longest file name, and the longest path, that the system takes in
 // bytes, with no terminating NUL; and what separates the parts of a path.

@@ -9,9 +9,6 @@ namespace {
 
 int firstError = 0;
 
-// Standard error's descriptor.
-constexpr int kStandardError = 2;
-
 }  // namespace
 
 void print(std::string_view text) {

@@ -164,23 +164,12 @@ def check_sync_order(program, folder):
     return True
 
 
-def leftovers_named(names, output, stderr):
-    """What is wrong with the temporary files among `names`: each must be
-    named on standard error, holding the new picture where it says so."""
-    for name in names:
-        if name in ("in.txt", output):
-            continue
-        if not TEMPORARY.fullmatch(name) or name.encode() not in stderr:
-            return f"left {names}"
-    return None
-
-
 def broken_rules(result, folder, output, old, stdout, must_succeed, signalled):
     """What the run that left `folder` behind did wrong, if anything."""
     names = sorted(os.listdir(folder))
-    broken = leftovers_named(names, output, result.stderr)
-    if broken:
-        return broken
+    for name in set(names) - {"in.txt", output}:
+        if not TEMPORARY.fullmatch(name) or name.encode() not in result.stderr:
+            return f"left {names}"
     for kept in re.findall(rb"the new picture is in '([^']*)'", result.stderr):
         path = os.path.join(folder, kept.decode())
         if not os.path.exists(path) or open(path, "rb").read() != NEW:
