@@ -71,12 +71,12 @@ bool load(const char* path, Image& image) {
   // Only a file with no size (a pipe, a FIFO, a terminal) may keep a read
   // waiting.
   const std::optional<std::uint64_t> size = fileSize(in);
-  const std::uint64_t bytes = size.value_or(0);
-  if (bytes >= image.max_size() - image.size())
+  const std::uint64_t fileBytes = size.value_or(0);
+  if (fileBytes >= image.max_size() - image.size())
     return readFailed(path, std::strerror(ENOMEM));
   // Room for the whole file and a line feed it may lack, so that the
   // picture is never copied to grow.
-  image.reserve(image.size() + static_cast<size_t>(bytes) + 1);
+  image.reserve(image.size() + static_cast<size_t>(fileBytes) + 1);
   size_t rowStart = image.size();
   std::ptrdiff_t got = 0;
   while ((got = readMore(in, !size, image)) > 0) {
