@@ -70,7 +70,7 @@ std::string missingArguments(int argc, const char* const argv[]) {
 // Prints each argument with its index, the program path as line 0.
 void echoArguments(int argc, const char* const argv[]) {
   for (int i = 0; i < argc; ++i)
-    printLine(std::to_string(i) + ' ' + argv[i]);
+    print(std::to_string(i) + ' ' + argv[i] + '\n');
 }
 
 // The exit status of a run that got to its end.

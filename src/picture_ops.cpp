@@ -115,7 +115,7 @@ bool replace(Image& image, char from, char to, const char* outputPath) {
 }
 
 void dilation(const Image& image, char c) {
-  printLine("program");
+  print("program\n");
   // The working row followed by a line feed, printed as it is after every
   // cell. It lives for the whole picture so that rows reuse its storage.
   // cppcheck-suppress variableScope

@@ -18,15 +18,6 @@ void print(std::string_view text) {
     stopPrinting(errno != 0 ? errno : EIO);
 }
 
-void printLine(std::string_view line) {
-  // The line and its line feed go out in one write; the buffer keeps its
-  // storage from one line to the next.
-  static std::string buffer;
-  buffer.assign(line);
-  buffer += '\n';
-  print(buffer);
-}
-
 void stopPrinting(int error) { firstError = error; }
 
 int stdoutError() { return firstError; }

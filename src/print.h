@@ -11,9 +11,6 @@
 // Writes `text` as it is.
 void print(std::string_view text);
 
-// Writes `line` followed by a line feed.
-void printLine(std::string_view line);
-
 // Stops the printing as a write that failed with `error` would.
 void stopPrinting(int error);
 
