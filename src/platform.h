@@ -14,9 +14,10 @@
 
 #include "file.h"
 
-// Makes standard output and standard error carry bytes unchanged, and a
-// write past a file-size limit fail with EFBIG instead of ending the process.
-// Call before anything is printed.
+// Makes standard output and standard error carry bytes unchanged, keeps
+// files opened later from taking their place when they are closed, and makes
+// a write past a file-size limit fail with EFBIG instead of ending the
+// process. Call before anything is printed or opened.
 void preparePlatform();
 
 // The descriptors of standard output and standard error.

@@ -154,6 +154,21 @@ bool copyAttributes(const char* model, int fd) {
 bool copyAttributes(const char* /*model*/, int /*fd*/) { return true; }
 #endif
 
+// Gives a closed standard output or standard error a stand-in: /dev/null,
+// open for reading only. Writes to it fail with EBADF, as they would have,
+// and no file opened later can take its number and receive what is printed.
+void holdClosedStandardOutputs() {
+  for (const int fd : {kStandardOutput, kStandardError}) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+      continue;
+    const int standIn = open("/dev/null", O_RDONLY);
+    if (standIn >= 0 && standIn != fd) {
+      dup2(standIn, fd);
+      close(standIn);
+    }
+  }
+}
+
 }  // namespace
 
 bool File::close() {
@@ -163,7 +178,10 @@ bool File::close() {
   return ::close(closing) == 0;
 }
 
-void preparePlatform() { std::signal(SIGXFSZ, SIG_IGN); }
+void preparePlatform() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  holdClosedStandardOutputs();
+}
 
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {

@@ -762,15 +762,24 @@ TEST(Charpic, FullStandardOutputExitsOne) {
       {"in.txt", "out.txt", "blur", "x"},
   };
   // clang-format on
-  for (const std::vector<std::string>& args : runs) {
-    SCOPED_TRACE(args[2]);
-    Sandbox sandbox;
-    sandbox.write("in.txt", "a.\n");
-    RunOptions full;
-    full.stdoutPath = "/dev/full";
-    const RunResult result = sandbox.run(args, full);
-    EXPECT_EQ(result.err, "charpic: write error: No space left on device\n");
-    EXPECT_EQ(result.status, 1);
+  // Standard output full, or closed: no file opened later may take its place.
+  for (const bool closed : {false, true}) {
+    for (const std::vector<std::string>& args : runs) {
+      SCOPED_TRACE(args[2] + (closed ? ", closed" : ", full"));
+      Sandbox sandbox;
+      sandbox.write("in.txt", "a.\n");
+      RunOptions options;
+      options.stdoutPath = "/dev/full";
+      options.closeStdout = closed;
+      const RunResult result = sandbox.run(args, options);
+      EXPECT_EQ(result.err,
+                closed ? "charpic: write error: Bad file descriptor\n"
+                       : "charpic: write error: No space left on device\n");
+      EXPECT_EQ(result.status, 1);
+      if (args[2] == "replace") {
+        EXPECT_EQ(sandbox.read("out.txt"), std::string("ao\n"));
+      }
+    }
   }
   // A file that may grow no further than 64 bytes, which a line crosses;
   // OUTPUT fits and is written.

@@ -213,7 +213,8 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
 
   const pid_t pid = fork();
   if (pid == 0) {
-    if (chdir(work_.c_str()) != 0 || dup2(stdoutFd, 1) < 0)
+    if (chdir(work_.c_str()) != 0 || dup2(stdoutFd, 1) < 0 ||
+        (options.closeStdout && close(1) != 0))
       _exit(127);
     if (options.stderrPath != nullptr)
       redirect(2, options.stderrPath, O_APPEND);

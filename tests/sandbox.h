@@ -27,6 +27,7 @@ struct RunResult {
 // How to run charpic, beyond its arguments.
 struct RunOptions {
   const char* stdoutPath = nullptr;  // standard output's file, else captured
+  bool closeStdout = false;          // start with standard output closed
   bool appendStdout = false;         // open that file to append, not truncate
   const char* stderrPath = nullptr;  // standard error's, appended to, else
                                      // captured
