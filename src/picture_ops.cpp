@@ -84,7 +84,7 @@ bool load(const char* path, Image& image) {
     const std::string_view bytes = image;
     for (size_t end = bytes.find('\n', bytes.size() - static_cast<size_t>(got));
          end != Image::npos; end = bytes.find('\n', end + 1)) {
-      print(std::string_view(image).substr(rowStart, end + 1 - rowStart));
+      print(bytes.substr(rowStart, end + 1 - rowStart));
       rowStart = end + 1;
     }
   }

@@ -762,44 +762,46 @@ TEST(Charpic, FullStandardOutputExitsOne) {
       {"in.txt", "out.txt", "blur", "x"},
   };
   // clang-format on
-  // Standard output full, or closed: no file opened later may take its place.
-  for (const bool closed : {false, true}) {
+  // Standard output full; a file that may grow no further than 64 bytes,
+  // which a line crosses; or closed, where no file opened later may take its
+  // place. OUTPUT is written all the same.
+  // clang-format off
+  const struct {
+    const char* stdoutPath;  // in the sandbox, unless absolute
+    rlim_t fileSize;
+    bool closed;
+    const char* error;
+  } outputs[] = {
+      {"/dev/full", 0, false, "No space left on device"},
+      {"log", 64, false, "File too large"},
+      {"/dev/full", 0, true, "Bad file descriptor"},
+  };
+  // clang-format on
+  for (const auto& output : outputs) {
     for (const std::vector<std::string>& args : runs) {
-      SCOPED_TRACE(args[2] + (closed ? ", closed" : ", full"));
+      SCOPED_TRACE(args[2] + ", " + output.error);
       Sandbox sandbox;
-      sandbox.write("in.txt", "a.\n");
+      sandbox.write("in.txt", std::string(40, '.') + "\n");
       RunOptions options;
-      options.stdoutPath = "/dev/full";
-      options.closeStdout = closed;
+      const std::string stdoutPath = sandbox.path(output.stdoutPath).string();
+      options.stdoutPath = stdoutPath.c_str();
+      options.fileSize = output.fileSize;
+      options.closeStdout = output.closed;
       const RunResult result = sandbox.run(args, options);
-      EXPECT_EQ(result.err,
-                closed ? "charpic: write error: Bad file descriptor\n"
-                       : "charpic: write error: No space left on device\n");
+      EXPECT_EQ(result.err, "charpic: write error: "s + output.error + "\n");
       EXPECT_EQ(result.status, 1);
       if (args[2] == "replace") {
-        EXPECT_EQ(sandbox.read("out.txt"), std::string("ao\n"));
+        EXPECT_EQ(sandbox.read("out.txt"), std::string(40, 'o') + "\n");
       }
     }
   }
-  // A file that may grow no further than 64 bytes, which a line crosses;
-  // OUTPUT fits and is written.
-  Sandbox limited;
-  limited.write("in.txt", std::string(40, '.') + "\n");
-  RunOptions small;
-  small.fileSize = 64;
-  const std::string stdoutPath = limited.path("log").string();
-  small.stdoutPath = stdoutPath.c_str();
-  RunResult result =
-      limited.run({"in.txt", "out.txt", "replace", ".", "o"}, small);
-  EXPECT_EQ(result.err, "charpic: write error: File too large\n");
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(limited.read("out.txt"), std::string(40, 'o') + "\n");
   // When OUTPUT fails as well, its error is the one reported.
   RunOptions full;
   full.stdoutPath = "/dev/full";
   Sandbox sandbox;
   sandbox.write("in.txt", "a.\n");
-  result = sandbox.run({"in.txt", "/dev/full", "replace", ".", "o"}, full);
+  const RunResult result =
+      sandbox.run({"in.txt", "/dev/full", "replace", ".", "o"}, full);
   EXPECT_EQ(result.err,
             "charpic: cannot write '/dev/full': No space left on device\n");
   EXPECT_EQ(result.status, 1);
