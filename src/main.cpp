@@ -53,18 +53,15 @@ const char* requestedText(std::string_view arg) {
   return nullptr;
 }
 
-// What the command line lacks for its operation, as the usage names it:
-// "OPERATION and COLOUR", say. Empty when it lacks nothing.
-std::string missingArguments(int argc, const char* const argv[]) {
+// The first argument that the command line lacks for its operation, as the
+// usage names it, as cp names only its first missing operand. Null when it
+// lacks none.
+const char* missingArgument(int argc, const char* const argv[]) {
+  if (argc < 5)
+    return kArgumentNames[argc > 0 ? argc - 1 : 0];
   if (argc == 5 && std::string_view(argv[3]) == "replace")
     return "the second COLOUR, which replace needs";
-  std::string missing;
-  for (int i = argc - 1; i < 4; ++i) {
-    if (!missing.empty())
-      missing += i == 3 ? " and " : ", ";
-    missing += kArgumentNames[i];
-  }
-  return missing;
+  return nullptr;
 }
 
 // Prints each argument with its index, the program path as line 0.
@@ -113,9 +110,8 @@ int run(int argc, char* argv[]) {
       return finish();
     }
   }
-  const std::string missing = missingArguments(argc, argv);
-  if (!missing.empty()) {
-    reportError("missing " + missing);
+  if (const char* missing = missingArgument(argc, argv)) {
+    reportError(std::string("missing ") + missing);
     printError("Try 'charpic --help' for more information.\n");
     return 2;
   }

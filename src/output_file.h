@@ -5,16 +5,16 @@
 
 // Writes `bytes` to the file `path` names, whole or not at all where the
 // system allows it:
-// - a file that one of the process's open files already writes to, such as
-//   standard output's, is written through that open file, at its position;
+// - standard output's or standard error's own file, or a descriptor named
+//   by number (/dev/fd/3, /proc/self/fd/3), is written through that open
+//   file, at its position;
 // - a device or a FIFO is written in place;
 // - a regular file, or a name that no file has yet, gets a new temporary
 //   file beside it (see TemporaryFile) that takes its place once whole and
 //   on the disk; a symbolic link is followed to the file it names;
-// - where the system refuses that temporary file, it is written in place;
-//   where it refuses only the temporary file's taking its place, or copying
-//   its owner, mode or attributes, it is written in place and the temporary
-//   file is kept until it is whole, or kept and named if it cannot be.
+// - where the system refuses that temporary file or its taking the place,
+//   the file is written in place, as a shell's redirection would write it,
+//   with the ending signals held until the bytes are on the disk.
 // Says on standard error what failed and returns false when anything did.
 bool writeOutputFile(const char* path, std::string_view bytes);
 

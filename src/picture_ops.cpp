@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <string_view>
 
 #include "output_file.h"
@@ -39,12 +38,10 @@ std::string_view firstRow(std::string_view lines) {
 }
 
 // Reads what `in` has next onto the end of `image`, at most kReadSize bytes
-// and no more than the room reserved while there is some; first waits for
-// it when `in` may keep a read waiting. Returns the count, 0 at the end of
-// the file, or -1 with errno set.
-std::ptrdiff_t readMore(const File& in, bool mayWait, Image& image) {
-  if (mayWait && stdoutError() == 0 && !waitForInput(in))
-    stopPrinting(errno);
+// and no more than the room reserved while there is some. A pipe, a FIFO or
+// a terminal may keep it waiting, as `cat` waits. Returns the count, 0 at
+// the end of the file, or -1 with errno set.
+std::ptrdiff_t readMore(const File& in, Image& image) {
   const size_t end = image.size();
   const size_t room = image.capacity() - end;
   image.resize(end + (room > 0 ? std::min(room, kReadSize) : kReadSize));
@@ -68,10 +65,7 @@ bool load(const char* path, Image& image) {
     return readFailed(path, std::strerror(errno));
   if (isStandardOutputsFile(in))
     return readFailed(path, "input file is output file");
-  // Only a file with no size (a pipe, a FIFO, a terminal) may keep a read
-  // waiting.
-  const std::optional<std::uint64_t> size = fileSize(in);
-  const std::uint64_t fileBytes = size.value_or(0);
+  const std::uint64_t fileBytes = fileSize(in);
   if (fileBytes >= image.max_size() - image.size())
     return readFailed(path, std::strerror(ENOMEM));
   // Room for the whole file and a line feed it may lack, so that the
@@ -79,7 +73,7 @@ bool load(const char* path, Image& image) {
   image.reserve(image.size() + static_cast<size_t>(fileBytes) + 1);
   size_t rowStart = image.size();
   std::ptrdiff_t got = 0;
-  while ((got = readMore(in, !size, image)) > 0) {
+  while ((got = readMore(in, image)) > 0) {
     // Only the new bytes can hold the line feeds that end rows.
     const std::string_view bytes = image;
     for (size_t end = bytes.find('\n', bytes.size() - static_cast<size_t>(got));

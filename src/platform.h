@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,19 +47,12 @@ File openForReading(const char* path);
 // reading it to its end would read back what is printed, without end.
 bool isStandardOutputsFile(const File& in);
 
-// Waits until `in`, which is no regular file, has bytes to read or is at its
-// end, as a pipe, a FIFO or a terminal may make it wait. Where the system can
-// tell, it stops waiting when standard output's reader has gone: it then acts
-// as a write to standard output would (ending the process by SIGPIPE unless
-// that is deferred or ignored) and returns false.
-bool waitForInput(const File& in);
-
 // Reads into `buffer` up to `size` bytes of what `in` holds next. Returns
 // how many, 0 at the end of the file, or -1.
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size);
 
-// The size of `file` in bytes when it is a regular file; nothing otherwise.
-std::optional<std::uint64_t> fileSize(const File& file);
+// The size of `file` in bytes when it is a regular file; 0 otherwise.
+std::uint64_t fileSize(const File& file);
 
 // What a path names, symbolic links followed.
 enum class FileKind {
@@ -76,36 +68,49 @@ FileKind fileKind(const char* path);
 // file is left as it was.
 bool canOpenForWriting(const char* path);
 
-// Looks for an open file of this process that writes to the file `path`
-// names, standard output's say. Where there is one, `*file` becomes a new
-// descriptor on it, sharing its position; false when it cannot be had.
-bool findDescriptorWritingTo(const char* path, File* file);
+// A new descriptor on the open file `fd`, sharing its position, when `fd` is
+// open for writing on the file that `path` names; a closed File otherwise.
+File writerOf(int fd, const char* path);
 
 // Opens the file `path` for writing in place, creating it where it is
 // missing and emptying it where it is regular.
 File openInPlace(const char* path);
 
-// Forces what has been written to `file` onto stable storage.
+// Forces what has been written to `file` onto stable storage, where it has
+// any.
 bool syncFile(const File& file);
 
 // The path that writing to `path` reaches: `path` with every symbolic link
-// followed, to the file a dangling link would create. ELOOP for a chain
-// that does not end.
+// followed, each read whole, to the file a dangling link would create. ELOOP
+// for a chain that does not end.
 bool resolveLinks(const std::string& path, std::string* resolved);
 
-// Creates the file `path`, which must not exist yet, for writing bytes, with
-// the permission bits `mode` less the process's umask where the system has
-// them. Until stopRemovingOnSignal(), every signal that would end the
-// process (on Windows, Ctrl-C and Ctrl-Break) removes the file first, from
-// the moment it exists; `path` must stay valid until then.
+// While one lives, the ending signals (SIGHUP, SIGINT, SIGQUIT, SIGTERM and
+// SIGPIPE; on Windows, Ctrl-C and Ctrl-Break) wait, and take effect once it
+// goes. One at a time.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld();
+  ~EndingSignalsHeld();
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+};
+
+// Creates the file `path`, which must not exist yet and is never a link
+// followed, for writing bytes, with the permission bits `mode` less the
+// process's umask where the system has them. Until stopRemovingOnSignal(),
+// an ending signal removes the file first, from the moment it exists;
+// `path` must stay valid until then.
 File createTemporaryFile(const std::string& path, unsigned mode);
 void stopRemovingOnSignal();
 
-// Gives `file` what the file `model` carries beyond its bytes, as `cp -p`
-// does: its permission bits, its owner as far as the process may set it (or
-// else its group), then its ACL and extended attributes, less those the
-// process may not set. ENOTSUP from a file system without attributes is no
-// failure. On Windows replaceFile() keeps these instead.
+// Gives `file`, which only its owner may open yet, what the file `model`
+// carries beyond its bytes, as `cp -a` does: its owner as far as the process
+// may set it (or else its group), its extended attributes and ACL, less
+// those the process may not set, then its permission bits, so that no bit is
+// granted before the ACL that narrows it. Where `model` has no ACL, `file`
+// keeps none. ENOTSUP from a file system without attributes is no failure.
+// On Windows replaceFile() keeps these instead.
 bool copyMetadata(const char* model, const File& file);
 
 // Puts the file `from` in the place of the file `to` in one step, keeping
@@ -113,8 +118,5 @@ bool copyMetadata(const char* model, const File& file);
 // bytes, and forces the new name onto stable storage as far as the system
 // lets it.
 bool replaceFile(const std::string& from, const std::string& to);
-
-// Removes the file `path`.
-bool removeFile(const std::string& path);
 
 #endif  // CHARPIC_PLATFORM_H_

@@ -1,22 +1,16 @@
-#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/xattr.h>
 #endif
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "platform.h"
 
@@ -30,8 +24,13 @@ namespace {
 // How many symbolic links a path may pass through, as on Linux.
 constexpr int kMaxLinkHops = 40;
 
+// The signals that end a process and remove its temporary file first, as
+// git's tempfile removes its own.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE};
+
 std::atomic<const char*> pathToRemove{nullptr};
 bool brokenPipeDeferred = false;
+sigset_t maskBeforeHold;
 
 void removeAndResignal(int signal) {
   if (const char* path = pathToRemove.load())
@@ -40,44 +39,20 @@ void removeAndResignal(int signal) {
   std::raise(signal);
 }
 
-// Makes `signal` run removeAndResignal where it would end the process as it
-// stands: not where the process was started to ignore it (as nohup makes it
-// ignore SIGHUP), nor where a handler of its own is already in place.
-void catchSignal(int signal) {
-  struct sigaction action {};
-  if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler != SIG_DFL)
-    return;
-  action.sa_handler = removeAndResignal;
-  sigfillset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(signal, &action, nullptr);
-}
-
-// Catches every signal whose default action ends the process. SIGXFSZ is
-// ignored instead, and a deferred SIGPIPE stays so.
+// Makes each ending signal run removeAndResignal where it would end the
+// process as it stands: not where the process was started to ignore it (as
+// nohup makes it ignore SIGHUP), nor where it is deferred or handled.
 void catchEndingSignals() {
-  static bool caught = false;
-  if (caught)
-    return;
-  caught = true;
-  for (const int signal :
-       {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE,
-        SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU,
-        SIGVTALRM, SIGPROF, SIGSYS})
-    catchSignal(signal);
-#ifdef SIGPOLL
-  catchSignal(SIGPOLL);
-#endif
-#ifdef SIGPWR
-  catchSignal(SIGPWR);
-#endif
-#ifdef SIGSTKFLT
-  catchSignal(SIGSTKFLT);
-#endif
-#ifdef SIGRTMIN
-  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
-    catchSignal(signal);
-#endif
+  for (const int signal : kEndingSignals) {
+    struct sigaction action {};
+    if (sigaction(signal, nullptr, &action) != 0 ||
+        action.sa_handler != SIG_DFL)
+      continue;
+    action.sa_handler = removeAndResignal;
+    sigfillset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 // The folder part of `path`, up to and with its last slash; empty for a
@@ -91,37 +66,9 @@ bool sameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether the open file `fd` may be written and is the file `file`
-// describes.
-bool writesTo(int fd, const struct stat& file) {
-  const int flags = fcntl(fd, F_GETFL);
-  struct stat status {};
-  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY &&
-         fstat(fd, &status) == 0 && sameFile(status, file);
-}
-
-struct FolderCloser {
-  void operator()(DIR* folder) const { closedir(folder); }
-};
-
-// The open descriptors of the process as /dev/fd lists them, or the standard
-// three where it cannot be listed.
-std::vector<int> openDescriptors() {
-  const std::unique_ptr<DIR, FolderCloser> folder(opendir("/dev/fd"));
-  if (!folder)
-    return {0, 1, 2};
-  std::vector<int> fds;
-  while (const dirent* entry = readdir(folder.get())) {
-    const int fd = std::atoi(entry->d_name);
-    if ((fd > 0 || entry->d_name[0] == '0') && fd != dirfd(folder.get()))
-      fds.push_back(fd);
-  }
-  return fds;
-}
-
 // Whether failing to set the attribute `name` with `error` leaves nothing
 // behind that the process could have kept: a file system without
-// attributes, or a namespace that only privilege may set, as `cp -p` skips.
+// attributes, or a namespace that only privilege may set, as `cp -a` skips.
 bool mayGoWithout(std::string_view name, int error) {
   if (error == ENOTSUP || error == ENODATA)
     return true;
@@ -130,9 +77,13 @@ bool mayGoWithout(std::string_view name, int error) {
 }
 
 #ifdef __linux__
-// Gives `fd` the extended attributes of the file `model`, its ACL among
-// them (system.posix_acl_access).
+// Gives `fd` the extended attributes of the file `model`, its ACL
+// (system.posix_acl_access) among them, and no ACL where `model` has none.
 bool copyAttributes(const char* model, int fd) {
+  // What a folder's default ACL gave the new file is not the model's.
+  const char kAccessAcl[] = "system.posix_acl_access";
+  if (fremovexattr(fd, kAccessAcl) != 0 && !mayGoWithout(kAccessAcl, errno))
+    return false;
   // Linux's most for a list of names, and for a value.
   std::string names(1 << 16, '\0');
   std::string value(1 << 16, '\0');
@@ -154,33 +105,21 @@ bool copyAttributes(const char* model, int fd) {
 bool copyAttributes(const char* /*model*/, int /*fd*/) { return true; }
 #endif
 
-// Gives a closed standard output or standard error a stand-in: /dev/null,
-// open for reading only. Writes to it fail with EBADF, as they would have,
-// and no file opened later can take its number and receive what is printed.
-void holdClosedStandardOutputs() {
-  for (const int fd : {kStandardOutput, kStandardError}) {
-    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
-      continue;
-    const int standIn = open("/dev/null", O_RDONLY);
-    if (standIn >= 0 && standIn != fd) {
-      dup2(standIn, fd);
-      close(standIn);
-    }
-  }
-}
-
 }  // namespace
 
-bool File::close() {
-  if (fd_ < 0)
-    return true;
-  const int closing = std::exchange(fd_, -1);
-  return ::close(closing) == 0;
-}
+bool File::close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
 
 void preparePlatform() {
   std::signal(SIGXFSZ, SIG_IGN);
-  holdClosedStandardOutputs();
+  // A closed standard stream gets /dev/null, open for reading only: writes
+  // to it fail with EBADF, as they would have, and no file opened later can
+  // take its number and receive what is printed.
+  int standIn = -1;
+  while ((standIn = open("/dev/null", O_RDONLY)) >= 0 &&
+         standIn <= kStandardError) {
+  }
+  if (standIn >= 0)
+    close(standIn);
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -226,20 +165,6 @@ bool isStandardOutputsFile(const File& in) {
          fstat(kStandardOutput, &output) == 0 && sameFile(input, output);
 }
 
-bool waitForInput(const File& in) {
-  pollfd files[] = {{in.fd(), POLLIN, 0}, {kStandardOutput, 0, 0}};
-  while (poll(files, 2, -1) < 0) {
-    if (errno != EINTR)
-      return true;  // the read that follows says what is wrong
-  }
-  if ((files[1].revents & POLLERR) == 0)
-    return true;
-  // As a write would: the process ends here unless SIGPIPE is ignored.
-  errno = EPIPE;
-  std::raise(SIGPIPE);
-  return false;
-}
-
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
   ssize_t got = 0;
   do
@@ -248,11 +173,11 @@ std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
   return got;
 }
 
-std::optional<std::uint64_t> fileSize(const File& file) {
+std::uint64_t fileSize(const File& file) {
   struct stat status {};
-  if (fstat(file.fd(), &status) != 0 || !S_ISREG(status.st_mode))
-    return std::nullopt;
-  return static_cast<std::uint64_t>(status.st_size);
+  const bool regular =
+      fstat(file.fd(), &status) == 0 && S_ISREG(status.st_mode);
+  return regular ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
 FileKind fileKind(const char* path) {
@@ -269,17 +194,14 @@ bool canOpenForWriting(const char* path) {
   return static_cast<bool>(file);
 }
 
-bool findDescriptorWritingTo(const char* path, File* file) {
-  struct stat wanted {};
-  if (stat(path, &wanted) != 0)
-    return true;
-  const std::vector<int> fds = openDescriptors();
-  const auto writing = std::find_if(
-      fds.begin(), fds.end(), [&](int fd) { return writesTo(fd, wanted); });
-  if (writing == fds.end())
-    return true;
-  *file = File(fcntl(*writing, F_DUPFD_CLOEXEC, 0));
-  return static_cast<bool>(*file);
+File writerOf(int fd, const char* path) {
+  const int flags = fcntl(fd, F_GETFL);
+  struct stat file {};
+  struct stat named {};
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || fstat(fd, &file) != 0 ||
+      stat(path, &named) != 0 || !sameFile(file, named))
+    return {};
+  return File(fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
 File openInPlace(const char* path) {
@@ -287,41 +209,54 @@ File openInPlace(const char* path) {
       open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666));
 }
 
-bool syncFile(const File& file) { return fsync(file.fd()) == 0; }
+bool syncFile(const File& file) {
+  // EINVAL: a file, such as one in /proc, that has no storage to sync.
+  return fsync(file.fd()) == 0 || errno == EINVAL;
+}
 
 bool resolveLinks(const std::string& path, std::string* resolved) {
-  std::string current = path;
+  *resolved = path;
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-    struct stat status {};
-    if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-      *resolved = current;
-      return true;
-    }
-    std::string link(static_cast<size_t>(status.st_size) + 1, '\0');
-    const ssize_t size = readlink(current.c_str(), link.data(), link.size());
+    // Room for the longest path, not the size lstat gives: /proc gives 64
+    // for links of any length.
+    std::string link(kMaxPathLength + 1, '\0');
+    const ssize_t size = readlink(resolved->c_str(), link.data(), link.size());
+    // No link: writing there says what is wrong with the name, if anything.
     if (size < 0)
+      return true;
+    if (static_cast<size_t>(size) > kMaxPathLength) {
+      errno = ENAMETOOLONG;
       return false;
+    }
     link.resize(static_cast<size_t>(size));
     if (link[0] != '/')
-      link.insert(0, folderOf(current));
-    current = std::move(link);
+      link.insert(0, folderOf(*resolved));
+    *resolved = std::move(link);
   }
   errno = ELOOP;
   return false;
 }
 
+EndingSignalsHeld::EndingSignalsHeld() {
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (const int signal : kEndingSignals)
+    sigaddset(&ending, signal);
+  sigprocmask(SIG_BLOCK, &ending, &maskBeforeHold);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() {
+  sigprocmask(SIG_SETMASK, &maskBeforeHold, nullptr);
+}
+
 File createTemporaryFile(const std::string& path, unsigned mode) {
   catchEndingSignals();
   // Signals wait while the file is made and its name kept for them.
-  sigset_t all;
-  sigset_t before;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &before);
+  const EndingSignalsHeld held;
   File file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                  static_cast<mode_t>(mode)));
   if (file)
     pathToRemove.store(path.c_str());
-  sigprocmask(SIG_SETMASK, &before, nullptr);
   return file;
 }
 
@@ -338,9 +273,9 @@ bool copyMetadata(const char* model, const File& file) {
     // group of their own; otherwise it stays the process's, as a new file
     // would.
   }
-  // The ACL after the bits, since setting the bits also sets its mask.
-  return fchmod(file.fd(), status.st_mode & 07777) == 0 &&
-         copyAttributes(model, file.fd());
+  // The ACL before the bits: with an ACL, the group bits are its mask.
+  return copyAttributes(model, file.fd()) &&
+         fchmod(file.fd(), status.st_mode & 07777) == 0;
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
@@ -355,5 +290,3 @@ bool replaceFile(const std::string& from, const std::string& to) {
     fsync(synced.fd());
   return true;
 }
-
-bool removeFile(const std::string& path) { return unlink(path.c_str()) == 0; }

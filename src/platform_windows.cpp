@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform.h"
 
@@ -20,52 +21,63 @@ const char kPathSeparators[] = "/\\";
 
 namespace {
 
-std::atomic<const char*> pathToRemove{nullptr};
+std::atomic<const wchar_t*> pathToRemove{nullptr};
+std::atomic<bool> signalsHeld{false};
 
-// The errno value that says what the system error `error` says.
+// The errno values that say what the system's errors say; EIO for any
+// other. ReplaceFile's two "unable" errors leave both files as they were.
+// clang-format off
+const struct {
+  DWORD error;
+  int errnoValue;
+} kErrnos[] = {
+    {ERROR_FILE_NOT_FOUND, ENOENT}, {ERROR_PATH_NOT_FOUND, ENOENT},
+    {ERROR_INVALID_DRIVE, ENOENT}, {ERROR_ACCESS_DENIED, EACCES},
+    {ERROR_SHARING_VIOLATION, EACCES}, {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_UNABLE_TO_REMOVE_REPLACED, EACCES},
+    {ERROR_UNABLE_TO_MOVE_REPLACEMENT, EACCES},
+    {ERROR_FILE_EXISTS, EEXIST}, {ERROR_ALREADY_EXISTS, EEXIST},
+    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG}, {ERROR_DISK_FULL, ENOSPC},
+    {ERROR_HANDLE_DISK_FULL, ENOSPC}, {ERROR_NOT_SAME_DEVICE, EXDEV},
+    {ERROR_WRITE_PROTECT, EROFS}, {ERROR_INVALID_NAME, EINVAL},
+    {ERROR_BAD_PATHNAME, EINVAL}, {ERROR_CANT_RESOLVE_FILENAME, ELOOP},
+    {ERROR_NOT_ENOUGH_MEMORY, ENOMEM}, {ERROR_OUTOFMEMORY, ENOMEM},
+};
+// clang-format on
+
 int errnoFor(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_UNABLE_TO_REMOVE_REPLACED:   // ReplaceFile left both files
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:  // as they were
-      return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_NOT_SAME_DEVICE:
-      return EXDEV;
-    case ERROR_WRITE_PROTECT:
-      return EROFS;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-      return EINVAL;
-    case ERROR_CANT_RESOLVE_FILENAME:
-      return ELOOP;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    default:
-      return EIO;
+  for (const auto& known : kErrnos) {
+    if (known.error == error)
+      return known.errnoValue;
   }
+  return EIO;
+}
+
+// The full path of `path`, converted from the process's code page (UTF-8,
+// by the manifest) to the UTF-16 of the system's wide functions; empty when
+// there is none. Under Wine the narrow functions stop at MAX_PATH, where the
+// C library's do not, and ReplaceFile fails with relative paths.
+std::wstring fullPath(const std::string& path) {
+  constexpr DWORD kLongest = 32768;  // the system's, with the NUL
+  // UTF-16 takes no more units than UTF-8 takes bytes.
+  std::wstring relative(path.size() + 1, L'\0');
+  std::wstring full(kLongest, L'\0');
+  const DWORD length =
+      MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, relative.data(),
+                          static_cast<int>(relative.size())) > 0
+          ? GetFullPathNameW(relative.c_str(), kLongest, full.data(), nullptr)
+          : 0;
+  full.resize(length < kLongest ? length : 0);
+  return full;
 }
 
 // The file `path`, opened only to ask about it; INVALID_HANDLE_VALUE, with
 // errno set, when it cannot be.
 HANDLE openToQuery(const char* path) {
-  HANDLE handle = CreateFileA(
-      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(fullPath(path).c_str(), 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     errno = errnoFor(GetLastError());
   return handle;
@@ -75,36 +87,24 @@ HANDLE openToQuery(const char* path) {
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
 // Which file on which volume `handle` is open on. False where the system
-// does not say (Wine says 0 for everything).
+// cannot tell: Wine says index 0 for a handle that a Unix shell's
+// redirection made.
 bool identify(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
   return GetFileType(handle) == FILE_TYPE_DISK &&
          GetFileInformationByHandle(handle, info) &&
          (info->nFileIndexHigh != 0 || info->nFileIndexLow != 0);
 }
 
-// Whether `a` and `b` identify the same file.
-bool sameFile(const BY_HANDLE_FILE_INFORMATION& a,
-              const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
-}
-
-// The full path of `path`, converted from the process's code page (UTF-8,
-// by the manifest) to the UTF-16 of the system's wide functions; empty when
-// there is none. ReplaceFile fails with relative paths under Wine, and its
-// narrow form with paths longer than MAX_PATH.
-std::wstring fullPath(const std::string& path) {
-  constexpr DWORD kLongest = 32768;  // the system's, with the NUL
-  std::wstring relative(kLongest, L'\0');
-  std::wstring full(kLongest, L'\0');
-  const DWORD length =
-      MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, relative.data(),
-                          static_cast<int>(kLongest)) > 0
-          ? GetFullPathNameW(relative.c_str(), kLongest, full.data(), nullptr)
-          : 0;
-  full.resize(length < kLongest ? length : 0);
-  return full;
+// Whether `a` and `b` are open on the same file. Where either cannot be
+// identified they are taken as two files, the safe answer: the picture then
+// goes where OUTPUT names, never into a stream that may be another file.
+bool sameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x{};
+  BY_HANDLE_FILE_INFORMATION y{};
+  return identify(a, &x) && identify(b, &y) &&
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
 }
 
 // Sets errno from the system's last error; returns false.
@@ -113,21 +113,24 @@ bool failed() {
   return false;
 }
 
+// Runs on a thread of its own when Ctrl-C or Ctrl-Break arrives.
 BOOL WINAPI removeOnControl(DWORD /*event*/) {
-  if (const char* path = pathToRemove.load())
-    DeleteFileA(path);
+  while (signalsHeld.load())
+    Sleep(10);
+  if (const wchar_t* path = pathToRemove.load())
+    DeleteFileW(path);
   return FALSE;  // the default handler then ends the process
+}
+
+void handleControl() {
+  static bool handled = false;
+  if (!handled)
+    handled = SetConsoleCtrlHandler(removeOnControl, TRUE) != 0;
 }
 
 }  // namespace
 
-bool File::close() {
-  if (fd_ < 0)
-    return true;
-  const int closing = fd_;
-  fd_ = -1;
-  return _close(closing) == 0;
-}
+bool File::close() { return fd_ < 0 || _close(std::exchange(fd_, -1)) == 0; }
 
 void preparePlatform() {
   // Text mode would turn every line feed into CR LF.
@@ -161,26 +164,19 @@ File openForReading(const char* path) {
 }
 
 bool isStandardOutputsFile(const File& in) {
-  BY_HANDLE_FILE_INFORMATION input{};
-  BY_HANDLE_FILE_INFORMATION output{};
-  return identify(handleOf(in.fd()), &input) &&
-         identify(handleOf(kStandardOutput), &output) &&
-         sameFile(input, output);
+  return sameFile(handleOf(in.fd()), handleOf(kStandardOutput));
 }
-
-bool waitForInput(const File& /*in*/) { return true; }
 
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
   return _read(in.fd(), buffer,
                static_cast<unsigned>(std::min<size_t>(size, INT_MAX)));
 }
 
-std::optional<std::uint64_t> fileSize(const File& file) {
+std::uint64_t fileSize(const File& file) {
   struct _stat64 status {};
-  if (_fstat64(file.fd(), &status) != 0 ||
-      (status.st_mode & _S_IFMT) != _S_IFREG)
-    return std::nullopt;
-  return static_cast<std::uint64_t>(status.st_size);
+  const bool regular = _fstat64(file.fd(), &status) == 0 &&
+                       (status.st_mode & _S_IFMT) == _S_IFREG;
+  return regular ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
 FileKind fileKind(const char* path) {
@@ -203,22 +199,16 @@ bool canOpenForWriting(const char* path) {
   return static_cast<bool>(file);
 }
 
-bool findDescriptorWritingTo(const char* path, File* file) {
+File writerOf(int fd, const char* path) {
+  // Only the standard streams: the C library hands no others down.
+  if (fd != kStandardOutput && fd != kStandardError)
+    return {};
   HANDLE handle = openToQuery(path);
   if (handle == INVALID_HANDLE_VALUE)
-    return true;
-  BY_HANDLE_FILE_INFORMATION wanted{};
-  const bool known = identify(handle, &wanted);
+    return {};
+  const bool same = sameFile(handle, handleOf(fd));
   CloseHandle(handle);
-  // Only the standard streams: the C library hands no others down.
-  for (const int fd : {1, 2}) {
-    BY_HANDLE_FILE_INFORMATION stream{};
-    if (known && identify(handleOf(fd), &stream) && sameFile(stream, wanted)) {
-      *file = File(_dup(fd));
-      return static_cast<bool>(*file);
-    }
-  }
-  return true;
+  return same ? File(_dup(fd)) : File();
 }
 
 File openInPlace(const char* path) {
@@ -237,12 +227,20 @@ bool resolveLinks(const std::string& path, std::string* resolved) {
   return true;
 }
 
+EndingSignalsHeld::EndingSignalsHeld() {
+  handleControl();
+  signalsHeld.store(true);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() { signalsHeld.store(false); }
+
 File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
-  static bool handled = false;
-  if (!handled)
-    handled = SetConsoleCtrlHandler(removeOnControl, TRUE) != 0;
+  handleControl();
+  // The one temporary file's name, as the control handler removes it.
+  static std::wstring name;
+  name = fullPath(path);
   // Shared for deletion, so that a Ctrl-C can remove it while it is open.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
+  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -253,10 +251,10 @@ File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
                             _O_WRONLY | _O_BINARY));
   if (!file) {
     CloseHandle(handle);
-    DeleteFileA(path.c_str());
+    DeleteFileW(name.c_str());
     errno = EMFILE;
   } else {
-    pathToRemove.store(path.c_str());
+    pathToRemove.store(name.c_str());
   }
   return file;
 }
@@ -270,14 +268,13 @@ bool copyMetadata(const char* /*model*/, const File& /*file*/) {
 
 bool replaceFile(const std::string& from, const std::string& to) {
   // Write-through returns once the move is on the disk.
-  if (GetFileAttributesA(to.c_str()) == INVALID_FILE_ATTRIBUTES)
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ||
+  const std::wstring source = fullPath(from);
+  const std::wstring target = fullPath(to);
+  if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return MoveFileExW(source.c_str(), target.c_str(),
+                       MOVEFILE_WRITE_THROUGH) ||
            failed();
-  return ReplaceFileW(fullPath(to).c_str(), fullPath(from).c_str(), nullptr,
+  return ReplaceFileW(target.c_str(), source.c_str(), nullptr,
                       REPLACEFILE_WRITE_THROUGH, nullptr, nullptr) ||
          failed();
-}
-
-bool removeFile(const std::string& path) {
-  return DeleteFileA(path.c_str()) || failed();
 }

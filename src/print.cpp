@@ -1,6 +1,7 @@
 #include "print.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "platform.h"
@@ -9,23 +10,38 @@ namespace {
 
 int firstError = 0;
 
+// `path` in single quotes, each control character in it as an escape of its
+// own, so that the message stays one line.
+std::string quoted(std::string_view path) {
+  std::string text = "'";
+  for (const char byte : path) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (code >= 0x20 && code != 0x7f) {
+      text += byte;
+      continue;
+    }
+    char escape[sizeof "'$'\\ooo''"];
+    std::snprintf(escape, sizeof escape, "'$'\\%03o''", code);
+    text += escape;
+  }
+  return text + "'";
+}
+
 }  // namespace
 
 void print(std::string_view text) {
   if (firstError != 0 || text.empty())
     return;
   if (!writeAll(kStandardOutput, text))
-    stopPrinting(errno != 0 ? errno : EIO);
+    firstError = errno != 0 ? errno : EIO;
 }
-
-void stopPrinting(int error) { firstError = error; }
 
 int stdoutError() { return firstError; }
 
 void reportFileError(std::string_view action, const std::string& path,
                      std::string_view reason) {
   std::string message(action);
-  message.append(" '").append(path).append("': ").append(reason);
+  message.append(" ").append(quoted(path)).append(": ").append(reason);
   reportError(message);
 }
 

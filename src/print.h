@@ -11,16 +11,14 @@
 // Writes `text` as it is.
 void print(std::string_view text);
 
-// Stops the printing as a write that failed with `error` would.
-void stopPrinting(int error);
-
 // The errno of the first failed write to standard output, or 0 if none
 // failed.
 int stdoutError();
 
 // Says on standard error, in one line, that `action` failed on the file
 // `path` and why: "charpic: cannot read 'in.txt': No such file or
-// directory".
+// directory". A control character in `path` is written as an escape
+// between quotes, 'a'$'\012''b', as coreutils quotes names.
 void reportFileError(std::string_view action, const std::string& path,
                      std::string_view reason);
 

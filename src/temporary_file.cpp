@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <utility>
 
@@ -28,14 +29,10 @@ bool continuesCharacter(char byte) {
 // grow too long for the system, then the mark that the number follows.
 std::string temporaryPrefix(const std::string& target) {
   const size_t nameStart = target.find_last_of(kPathSeparators) + 1;
-  const size_t name = target.size() - nameStart;
-  size_t excess = 0;
-  if (name + kTemporaryLength > kMaxNameLength)
-    excess = name + kTemporaryLength - kMaxNameLength;
-  if (target.size() + kTemporaryLength > kMaxPathLength)
-    excess =
-        std::max(excess, target.size() + kTemporaryLength - kMaxPathLength);
-  size_t kept = name > excess ? name - excess : 0;
+  const size_t pathRoom = kMaxPathLength - kTemporaryLength;
+  size_t kept =
+      std::min({target.size() - nameStart, kMaxNameLength - kTemporaryLength,
+                nameStart < pathRoom ? pathRoom - nameStart : 0});
   while (kept > 0 && continuesCharacter(target[nameStart + kept]))
     --kept;
   return target.substr(0, nameStart + kept).append(kTemporaryMark);
@@ -58,10 +55,7 @@ TemporaryFile::TemporaryFile(std::string target, bool targetExists)
     path_.clear();
 }
 
-TemporaryFile::~TemporaryFile() {
-  if (!kept_)
-    remove();
-}
+TemporaryFile::~TemporaryFile() { remove(); }
 
 bool TemporaryFile::copyMetadata() {
   return ::copyMetadata(target_.c_str(), file_);
@@ -79,17 +73,12 @@ bool TemporaryFile::putInPlace() {
   return true;
 }
 
-void TemporaryFile::keep() {
-  stopRemovingOnSignal();
-  kept_ = true;
-}
-
 bool TemporaryFile::remove() {
   if (path_.empty())
     return true;
-  stopRemovingOnSignal();
   file_.close();
-  const bool removed = removeFile(path_);
+  const bool removed = std::remove(path_.c_str()) == 0;
+  stopRemovingOnSignal();
   path_.clear();
   return removed;
 }

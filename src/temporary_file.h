@@ -8,9 +8,8 @@
 
 // A new file beside a target file, named after it, that is to take the
 // target's place in one step once it is whole. From its creation until it is
-// put in place, kept or removed, a signal that would end the process removes
-// it first; going out of scope removes it too. Calls that fail return false
-// with errno set.
+// put in place or removed, an ending signal removes it first; going out of
+// scope removes it too. Calls that fail return false with errno set.
 class TemporaryFile {
  public:
   // Creates the file beside `target`: owner-only where the target exists,
@@ -34,10 +33,6 @@ class TemporaryFile {
   // Puts the written file in the target's place.
   bool putInPlace();
 
-  // Leaves the file on the disk whatever happens next, as the only whole
-  // copy of what it holds, unless remove() is called.
-  void keep();
-
   // Removes the file, unless it is gone already. Either way path() is empty
   // afterwards.
   bool remove();
@@ -46,7 +41,6 @@ class TemporaryFile {
   std::string target_;
   std::string path_;  // empty once the file is gone or in place
   File file_;
-  bool kept_ = false;
 };
 
 #endif  // CHARPIC_TEMPORARY_FILE_H_

@@ -1,26 +1,26 @@
 #!/usr/bin/env python3
 """I/O fault sweep. First checks under strace that a replaced OUTPUT reaches
-the disk before it takes the old one's place: the temporary file is synced
-before the rename and the folder after it, and that where the rename is
-refused, OUTPUT written in place is synced before the temporary file goes;
-/dev/null is not synced. Then
+the disk before it takes the old one's place (see check_sync_order). Then
 runs a small replace once for every system call that charpic itself makes
 (not the dynamic loader before main), with that one call failing, for several
-errors; then with the rename refused and each later write failing; then with
-a signal arriving at each of those calls, and with every signal that ends a
-process arriving while the temporary file is written. After every run it
-checks that:
+errors; then with the rename refused and each later call failing or getting
+SIGTERM; then with a signal arriving at each call, and with every ending
+signal arriving while the temporary file is written. The work folder has a
+default ACL for another user. After every run it checks that:
 
-- OUTPUT holds the old picture or the new one, whole, and keeps its mode
-  and its extended attribute;
+- OUTPUT holds the old picture or the new one, whole, and keeps its mode,
+  its extended attribute and its lack of an ACL; only a failed write in
+  place may leave it cut short;
 - standard output is a prefix of all that a run prints;
-- no temporary file is left, unless standard error names it: one that could
-  not be removed, beside the new picture, or one that holds the new picture
-  when OUTPUT could not be written;
+- no temporary file is left, unless standard error names it whole;
 - a run that exits 0 printed everything and wrote the new picture;
-- a refused rename or chmod, or a failed sync of the folder, still exits 0;
+- a refused temporary file, rename or chmod, or a failed sync of the folder,
+  still exits 0; a failure after a refused rename exits 1;
 - a run that fails says why in one line on standard error and exits 1;
 - a signal ends the run by that signal, unless the run ignores it.
+
+Each run starts with the ending signals as they are by default, also under
+nohup.
 
 usage: fault_sweep.py CHARPIC   (CHARPIC_TEST_PROGRAM, if set, wins)
 Exits 77, skipped, where strace is missing or charpic is a Windows build.
@@ -30,42 +30,64 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 
 SYSCALLS = ["openat", "read", "write", "close", "rename", "fchmod", "fchown",
             "newfstatat", "readlink", "fcntl", "unlink", "fsync", "fdatasync",
-            "listxattr", "getxattr", "fsetxattr"]
-ERRORS = ["EIO", "ENOSPC", "EACCES", "EPERM", "EBUSY"]
-REFUSALS = ["EACCES", "EPERM", "EBUSY"]
-# Every signal whose default action ends a process, real-time ones included,
-# but SIGPIPE, which replace defers until OUTPUT is written.
-SIGNALS = [signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGUSR1,
-           signal.SIGUSR2, signal.SIGALRM, signal.SIGTERM,
-           signal.SIGXCPU, signal.SIGVTALRM, signal.SIGPROF, signal.SIGPOLL,
-           signal.SIGPWR, signal.SIGRTMIN, signal.SIGRTMAX]
+            "listxattr", "getxattr", "fsetxattr", "fremovexattr"]
+REFUSALS = ["EACCES", "EPERM", "EBUSY", "EROFS", "EXDEV"]
+ERRORS = ["EIO", "ENOSPC"] + REFUSALS
+# The ending signals that charpic catches, but SIGPIPE, which replace defers
+# until OUTPUT is written.
+SIGNALS = [signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM]
 # Long rows and short ones around them.
 PICTURE = b"a.b\n" + b"." * 700000 + b"\n..\n" + b".x" * 400000 + b"\n"
 NEW = PICTURE.replace(b".", b"o")
 MODE = 0o640  # not what a new file gets, so that a lost mode shows
-ATTRIBUTE = ("user.charpic", b"kept")  # an extended attribute it keeps
+# An extended attribute it keeps, longer than a small buffer holds.
+ATTRIBUTE = ("user.charpic", b"kept" * 300)
+ACL = "system.posix_acl_access"
+
+
+def acl(*bits):
+    """An ACL as the system stores it, with `bits` for the owner, user 1, the
+    owning group, the mask and others."""
+    return struct.pack("<I", 2) + b"".join(
+        struct.pack("<HHI", tag, bit, 1 if tag == 2 else 0xFFFFFFFF)
+        for tag, bit in zip((1, 2, 4, 0x10, 0x20), bits))
+
+
+FOLDER_ACL = acl(7, 6, 5, 7, 5)
+FILE_ACL = acl(6, 4, 4, 4, 0)  # a 0640 file's, that user 1 may read
 # LeakSanitizer cannot run under strace; the sanitizer build runs without it.
 ENVIRONMENT = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 # charpic's first call of its own, after the loader's.
 MARKER = re.compile(r"^rt_sigaction\(SIGXFSZ, ")
-TEMPORARY = re.compile(r".*\.charpic-[0-9]+")
+TEMPORARY = re.compile(r"[^/]*\.charpic-[0-9]+")
 
 
 def fresh_folder(folder):
-    """Makes `folder` hold in.txt, the picture, and nothing else."""
+    """Makes `folder`, with a default ACL for user 1, hold in.txt, the
+    picture without an ACL, and nothing else."""
     shutil.rmtree(folder, ignore_errors=True)
     os.mkdir(folder)
+    os.setxattr(folder, "system.posix_acl_default", FOLDER_ACL)
     path = os.path.join(folder, "in.txt")
     with open(path, "wb") as f:
         f.write(PICTURE)
+    os.removexattr(path, ACL)
     os.chmod(path, MODE)
     os.setxattr(path, *ATTRIBUTE)
+
+
+def reset_signals(ignored):
+    """In the child: the ending signals at their defaults, but `ignored`."""
+    for number in SIGNALS + [signal.SIGPIPE]:
+        signal.signal(number, signal.SIG_IGN if number == ignored
+                      else signal.SIG_DFL)
 
 
 def arguments(program, output):
@@ -73,13 +95,10 @@ def arguments(program, output):
 
 
 def charpic_run(program, folder, output, strace_args, ignored=None):
-    def ignore():
-        if ignored:
-            signal.signal(ignored, signal.SIG_IGN)
     return subprocess.run(["strace", "-qq", "-o", "/dev/null"] + strace_args +
                           arguments(program, output), cwd=folder,
                           env=ENVIRONMENT, capture_output=True,
-                          preexec_fn=ignore)
+                          preexec_fn=lambda: reset_signals(ignored))
 
 
 def expected_stdout(program, output):
@@ -93,15 +112,17 @@ def trace(program, folder, output, calls, strace_args=()):
     path = os.path.join(folder, "..", "trace")
     subprocess.run(["strace", "-qq", "-o", path, "-e", "trace=" + calls] +
                    list(strace_args) + arguments(program, output), cwd=folder,
-                   env=ENVIRONMENT, check=True, stdout=subprocess.DEVNULL)
+                   env=ENVIRONMENT, check=True, stdout=subprocess.DEVNULL,
+                   preexec_fn=lambda: reset_signals(None))
     with open(path) as lines:
         return lines.read().splitlines()
 
 
 def calls_of_charpic(program, folder, output, strace_args=()):
     """The swept calls that charpic makes after the loader, in order, each as
-    (name, which call of that name it is, counting the loader's too). A
-    coverage build's own calls at exit, on its .gcda files, are left out."""
+    (name, which call of that name it is, counting the loader's too, whether
+    it creates the temporary file). A coverage build's own calls at exit, on
+    its .gcda files, are left out."""
     seen_marker, counts, calls = False, {}, []
     for line in trace(program, folder, output,
                       "rt_sigaction," + ",".join(SYSCALLS),
@@ -111,18 +132,20 @@ def calls_of_charpic(program, folder, output, strace_args=()):
         if name in SYSCALLS:
             counts[name] = counts.get(name, 0) + 1
             if seen_marker and ".gcda" not in line:
-                calls.append((name, counts[name]))
+                calls.append((name, counts[name], name == "openat" and
+                              TEMPORARY.search(line) is not None))
     return calls
 
 
 def sync_order(program, folder, output, strace_args=()):
     """The order of the calls that put a replaced OUTPUT on the disk, one word
     each: the temporary file written, synced and closed, the rename, the
-    folder synced; where the rename is refused, OUTPUT written in place and
-    the temporary file removed."""
+    folder synced; where the rename is refused, the temporary file removed
+    and OUTPUT written in place."""
     words, names = [], {}
     for line in trace(program, folder, output,
-                      "openat,write,fsync,fdatasync,close,rename,unlink",
+                      "openat,write,fsync,fdatasync,close,rename,unlink,"
+                      "fchmod,fsetxattr",
                       strace_args):
         call = re.match(r"(\w+)\((\d*)(.*) = (-?\d+)", line)
         if not call:
@@ -132,6 +155,8 @@ def sync_order(program, folder, output, strace_args=()):
             names.pop(result, None)
             if "charpic-" in rest:
                 names[result] = "temporary"
+                if "O_CREAT|O_EXCL" in rest:
+                    words.append("create temporary")
             elif f'"{output}"' in rest and "O_TRUNC" in rest:
                 names[result] = "output"
             elif "O_DIRECTORY" in rest and '"/dev/fd"' not in rest:
@@ -146,44 +171,53 @@ def sync_order(program, folder, output, strace_args=()):
 
 
 def check_sync_order(program, folder):
-    """Fails unless the temporary file reaches the disk before the rename and
-    the folder after it, OUTPUT written in place reaches it before the
-    temporary file goes, and /dev/null is never synced."""
+    """Fails unless the temporary file is created afresh and reaches the disk
+    before the rename and the folder after it, OUTPUT written in place
+    reaches it, /dev/null is never synced, and an OUTPUT with an ACL gives
+    it, kept, to its temporary file before any mode."""
+    os.setxattr(os.path.join(folder, "in.txt"), ACL, FILE_ACL)
     written = ["write temporary", "fsync temporary", "close temporary",
                "rename"]
+    new = ["create temporary"] + written
+    copied = ["create temporary", "fsetxattr temporary",
+              "fchmod temporary"] + written
     for output, strace_args, wanted in (
-            ("out.txt", [], written + ["fsync folder", "close folder"]),
+            ("out.txt", [], new + ["fsync folder", "close folder"]),
             ("out.txt", ["-e", "inject=rename:error=EPERM"],
-             written + ["write output", "fsync output", "close output",
-                        "unlink"]),
-            ("/dev/null", [], [])):
+             copied + ["unlink", "write output", "fsync output",
+                       "close output"]),
+            ("/dev/null", [], []),
+            ("in.txt", [], copied + ["fsync folder", "close folder"])):
         got = sync_order(program, folder, output, strace_args)
         if got != wanted:
             print(f"OUTPUT {output} {strace_args}: calls {got}, not {wanted}")
             return False
-    return True
+    return os.getxattr(os.path.join(folder, "in.txt"), ACL) == FILE_ACL
 
 
-def broken_rules(result, folder, output, old, stdout, must_succeed, signalled):
+def broken_rules(result, folder, output, old, stdout, must_succeed, signalled,
+                 must_fail=False):
     """What the run that left `folder` behind did wrong, if anything."""
     names = sorted(os.listdir(folder))
     for name in set(names) - {"in.txt", output}:
-        if not TEMPORARY.fullmatch(name) or name.encode() not in result.stderr:
+        if (not TEMPORARY.fullmatch(name) or
+                f"'{name}'".encode() not in result.stderr):
             return f"left {names}"
-    for kept in re.findall(rb"the new picture is in '([^']*)'", result.stderr):
-        path = os.path.join(folder, kept.decode())
-        if not os.path.exists(path) or open(path, "rb").read() != NEW:
-            return f"{kept} does not hold the new picture"
     path = os.path.join(folder, output)
     written = open(path, "rb").read() if os.path.exists(path) else None
-    if written not in (old, NEW) and b"the new picture is in" not in result.stderr:
+    cut_short = must_fail and written is not None and NEW.startswith(written)
+    if written not in (old, NEW) and not cut_short:
         return "OUTPUT is neither the old picture nor the new one"
     if old is not None and os.stat(path).st_mode & 0o7777 != MODE:
         return f"OUTPUT's mode is {os.stat(path).st_mode & 0o7777:o}"
-    if old is not None and ATTRIBUTE[0] not in os.listxattr(path):
+    if old is not None and os.getxattr(path, ATTRIBUTE[0]) != ATTRIBUTE[1]:
         return "OUTPUT lost its extended attribute"
+    if old is not None and ACL in os.listxattr(path):
+        return "OUTPUT gained an ACL"
     if not stdout.startswith(result.stdout):
         return "standard output is not a prefix of what a run prints"
+    if must_fail and not signalled and result.returncode != 1:
+        return f"exit {result.returncode} after a failure in place"
     if signalled:
         if result.returncode != -signalled:
             return f"exit {result.returncode}, not ended by signal {signalled}"
@@ -207,7 +241,7 @@ class Sweep:
         self.faults = self.failures = 0
 
     def run(self, folder, injects, must_succeed=False, signalled=None,
-            ignored=None):
+            ignored=None, must_fail=False):
         fresh_folder(folder)
         # One list of calls to trace: a second one would replace the first.
         strace_args = ["-e", "trace=" + ",".join(name for name, _ in injects)]
@@ -217,7 +251,7 @@ class Sweep:
                              ignored)
         self.faults += 1
         broken = broken_rules(result, folder, self.output, self.old,
-                              self.stdout, must_succeed, signalled)
+                              self.stdout, must_succeed, signalled, must_fail)
         if broken:
             self.failures += 1
             print(f"OUTPUT {self.output}, {injects}: {broken}")
@@ -225,38 +259,47 @@ class Sweep:
     def sweep(self, folder):
         fresh_folder(folder)
         calls = calls_of_charpic(self.program, folder, self.output)
-        fsyncs = [when for name, when in calls if name == "fsync"]
-        for name, when in calls:
-            for error in ERRORS:
-                # A refused rename or chmod, and a failed sync of the folder
-                # (the last fsync), still put the new picture in place.
-                must_succeed = self.old is not None and (
-                    (name in ("rename", "fchmod") and error in REFUSALS) or
-                    (name == "fsync" and when == fsyncs[-1]))
+        fsyncs = [when for name, when, _ in calls if name == "fsync"]
+        for name, when, creates in calls:
+            # A folder that takes no new files, as /proc, says ENOENT.
+            for error in ERRORS + ["ENOENT"] * creates:
+                # A refused temporary file, rename or chmod, and a failed sync
+                # of the folder (the last fsync), still put the new picture
+                # in place.
+                refused = error in REFUSALS + ["ENOENT"] and (
+                    creates or name == "rename" or
+                    (name == "fchmod" and self.old is not None))
+                must_succeed = refused or (name == "fsync" and
+                                           when == fsyncs[-1])
                 self.run(folder, [(name, f"error={error}:when={when}")],
                          must_succeed)
             self.run(folder, [(name, f"signal=SIGTERM:when={when}")],
                      signalled=signal.SIGTERM)
 
     def sweep_refused_rename(self, folder):
-        """With the rename refused, fails each call that follows it."""
+        """With the rename refused, fails each call that follows it, or sends
+        SIGTERM at it."""
         refuse = ("rename", "error=EPERM")
         fresh_folder(folder)
         calls = calls_of_charpic(self.program, folder, self.output,
                                  ["-e", "inject=rename:error=EPERM"])
-        renamed = calls.index(("rename", 1))
-        for name, when in calls[renamed + 1:]:
+        renamed = calls.index(("rename", 1, False))
+        for name, when, _ in calls[renamed + 1:]:
             for error in ("EIO", "ENOSPC"):
-                self.run(folder, [refuse, (name, f"error={error}:when={when}")])
+                self.run(folder, [refuse, (name, f"error={error}:when={when}")],
+                         must_fail=True)
+            self.run(folder, [refuse, (name, f"signal=SIGTERM:when={when}")],
+                     signalled=signal.SIGTERM)
 
     def sweep_signals(self, folder):
         """Sends each ending signal while the temporary file is synced, and
-        one that the run was started to ignore."""
+        ones that the run was started to ignore."""
         for number in SIGNALS:
             self.run(folder, [("fsync", f"signal={int(number)}:when=1")],
                      signalled=number)
-        self.run(folder, [("fsync", "signal=SIGHUP:when=1")],
-                 ignored=signal.SIGHUP)
+        for ignored in (signal.SIGHUP, signal.SIGPIPE):
+            self.run(folder, [("fsync", f"signal={int(ignored)}:when=1")],
+                     ignored=ignored)
 
 
 def main():
@@ -272,8 +315,9 @@ def main():
         fresh_folder(folder)
         if not check_sync_order(program, folder):
             return 1
-    print("sync order: write, fsync, close, rename, fsync of the folder; "
-          "after a refused rename, OUTPUT synced before the temporary file goes")
+    print("sync order: create, write, fsync, close, rename, fsync of the "
+          "folder; after a refused rename, OUTPUT synced in place; "
+          "an ACL before the mode")
     faults = failures = 0
     for output, old in (("in.txt", PICTURE), ("out.txt", None)):
         sweep = Sweep(program, output, old)

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -66,6 +67,27 @@ std::string withProgAsLine0(const std::string& out) {
   if (out.rfind("0 ", 0) != 0 || end == std::string::npos)
     return out;
   return "0 prog" + out.substr(end);
+}
+
+// The Windows form of the absolute path `path`, on Wine's drive Z:.
+std::string windowsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return "Z:" + path;
+}
+
+// A command line for Windows' cmd that runs `args` with "prog" as the program
+// path, with the redirections of `options`.
+std::string windowsCommand(const std::vector<std::string>& args,
+                           const RunOptions& options) {
+  std::string command = "prog";
+  for (const std::string& arg : args)
+    command += " " + arg;
+  if (options.stdoutPath != nullptr)
+    command += (options.appendStdout ? " >> " : " > ") +
+               windowsPath(options.stdoutPath);
+  if (options.stderrPath != nullptr)
+    command += " 2>> " + windowsPath(options.stderrPath);
+  return command;
 }
 
 }  // namespace
@@ -202,13 +224,22 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
     program = copy.c_str();
   }
   const char* wine = environment("CHARPIC_TEST_WINE");
-  std::vector<char*> argv;
+  std::vector<std::string> words = {"prog"};
   if (wine != nullptr)
-    argv = {const_cast<char*>(wine), const_cast<char*>(program)};
-  else
-    argv = {const_cast<char*>("prog")};
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
+    words = {wine, program};
+  words.insert(words.end(), args.begin(), args.end());
+  // Windows' cmd makes the redirections, as a Windows user's shell would:
+  // Wine cannot tell which file a Unix shell's redirection is on.
+  if (wine != nullptr &&
+      (options.stdoutPath != nullptr || options.stderrPath != nullptr)) {
+    fs::copy_file(program, root_ / "prog.exe",
+                  fs::copy_options::overwrite_existing);
+    setenv("WINEPATH", windowsPath(root_.string()).c_str(), 1);
+    words = {wine, "cmd", "/c", windowsCommand(args, options)};
+  }
+  std::vector<char*> argv;
+  for (std::string& word : words)
+    argv.push_back(word.data());
   argv.push_back(nullptr);
 
   const pid_t pid = fork();
