@@ -43,8 +43,9 @@ const char kVersion[] =
 // The colour an argument names: its first byte, NUL for an empty argument.
 char colour(const char* arg) { return arg[0]; }
 
-// What `arg`, given as the only argument, asks to be printed instead of a
-// run: the help or the version. Null for any other argument.
+// What `arg`, given as the first argument, asks to be printed instead of a
+// run, whatever follows it, as in coreutils: the help or the version. Null
+// for any other argument.
 const char* requestedText(std::string_view arg) {
   if (arg == "-h" || arg == "--help")
     return kHelp;
@@ -104,7 +105,7 @@ bool runOperation(const char* const argv[], Image& image) {
 
 // Carries out the command line; returns the exit status.
 int run(int argc, char* argv[]) {
-  if (argc == 2) {
+  if (argc >= 2) {
     if (const char* text = requestedText(argv[1])) {
       print(text);
       return finish();
