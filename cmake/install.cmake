@@ -7,7 +7,7 @@ set(maintainer_address "charpic@charpic.invalid")
 set(maintainer "${maintainer_name} <${maintainer_address}>")
 # The manual page, carrying the project's version.
 set(doc_source ${PROJECT_BINARY_DIR}/charpic.1)
-configure_file(doc/charpic.1 ${doc_source} @ONLY)
+configure_file(doc/charpic.1.in ${doc_source} @ONLY)
 
 if(WIN32)
   # A folder a person can use as it is: the program, its README and licence,
@@ -58,4 +58,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The source archive holds the files git tracks: what .gitignore names, and
+# git's own folder, stay out.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/out\\.txt$")
 include(CPack)
