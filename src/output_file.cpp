@@ -36,10 +36,22 @@ int descriptorNamed(const char* path) {
   for (const char* folder : {"/dev/fd/", "/proc/self/fd/"}) {
     const size_t length = std::strlen(folder);
     if (std::strncmp(path, folder, length) == 0 &&
-        std::isdigit(static_cast<unsigned char>(path[length])))
+        std::isdigit(static_cast<unsigned char>(path[length])) != 0)
       return std::atoi(path + length);
   }
   return -1;
+}
+
+// A new descriptor on the open file that writing `path` goes through: the
+// one `path` names by number, or standard output's or standard error's own
+// file; closed where there is none.
+File streamWritingTo(const char* path) {
+  File stream = writerOf(descriptorNamed(path), path);
+  if (!stream)
+    stream = writerOf(kStandardOutput, path);
+  if (!stream)
+    stream = writerOf(kStandardError, path);
+  return stream;
 }
 
 // Writes `bytes` through `file`, open on `path`, forcing them to the disk
@@ -94,11 +106,8 @@ bool replaceWhole(const char* path, std::string target, bool existing,
 bool writeOutputFile(const char* path, std::string_view bytes) {
   if (*path == '\0')
     return writeFailed(path, ENOENT);
-  for (const int fd :
-       {descriptorNamed(path), kStandardOutput, kStandardError}) {
-    if (File stream = writerOf(fd, path))
-      return writeThrough(std::move(stream), path, bytes, /*sync=*/false);
-  }
+  if (File stream = streamWritingTo(path))
+    return writeThrough(std::move(stream), path, bytes, /*sync=*/false);
   const FileKind kind = fileKind(path);
   if (kind == FileKind::kUnknown)
     return writeFailed(path, errno);

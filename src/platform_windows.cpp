@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -27,10 +28,12 @@ std::atomic<bool> signalsHeld{false};
 // The errno values that say what the system's errors say; EIO for any
 // other. ReplaceFile's two "unable" errors leave both files as they were.
 // clang-format off
-const struct {
+struct ErrnoFor {
   DWORD error;
-  int errnoValue;
-} kErrnos[] = {
+  // cppcheck-suppress unusedStructMember
+  int errnoValue;  // read through find_if, which cppcheck does not follow
+};
+const ErrnoFor kErrnos[] = {
     {ERROR_FILE_NOT_FOUND, ENOENT}, {ERROR_PATH_NOT_FOUND, ENOENT},
     {ERROR_INVALID_DRIVE, ENOENT}, {ERROR_ACCESS_DENIED, EACCES},
     {ERROR_SHARING_VIOLATION, EACCES}, {ERROR_LOCK_VIOLATION, EACCES},
@@ -46,11 +49,10 @@ const struct {
 // clang-format on
 
 int errnoFor(DWORD error) {
-  for (const auto& known : kErrnos) {
-    if (known.error == error)
-      return known.errnoValue;
-  }
-  return EIO;
+  const auto* known =
+      std::find_if(std::begin(kErrnos), std::end(kErrnos),
+                   [=](const ErrnoFor& e) { return e.error == error; });
+  return known != std::end(kErrnos) ? known->errnoValue : EIO;
 }
 
 // The full path of `path`, converted from the process's code page (UTF-8,

@@ -19,11 +19,6 @@ constexpr size_t kTemporaryLength = kTemporaryMark.size() + 10;
 // How many names are tried before giving up on finding one that is free.
 constexpr int kAttempts = 100;
 
-// Whether `byte` continues a character that an earlier byte began (UTF-8).
-bool continuesCharacter(char byte) {
-  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
-}
-
 // The start of the name of a temporary file beside `target`: `target`, cut
 // at the end of its name where the name or the whole path would otherwise
 // grow too long for the system, then the mark that the number follows.
@@ -33,7 +28,9 @@ std::string temporaryPrefix(const std::string& target) {
   size_t kept =
       std::min({target.size() - nameStart, kMaxNameLength - kTemporaryLength,
                 nameStart < pathRoom ? pathRoom - nameStart : 0});
-  while (kept > 0 && continuesCharacter(target[nameStart + kept]))
+  // Not within a UTF-8 character: a byte 10xxxxxx continues one.
+  while (kept > 0 &&
+         (static_cast<unsigned char>(target[nameStart + kept]) & 0xC0) == 0x80)
     --kept;
   return target.substr(0, nameStart + kept).append(kTemporaryMark);
 }

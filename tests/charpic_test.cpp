@@ -364,7 +364,7 @@ TEST(Charpic, ReplaceIntoStandardOutputsFile) {
     std::string before;
     int stream;  // the descriptor open on log.txt
     std::string after;
-    std::string err = "";
+    std::string err{};
     int status = 0;
     const char* named = nullptr;  // log.txt by name, where it differs
     bool deleted = false;  // log.txt is gone but still open

@@ -238,6 +238,7 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
     words = {wine, "cmd", "/c", windowsCommand(args, options)};
   }
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words)
     argv.push_back(word.data());
   argv.push_back(nullptr);
