@@ -59,7 +59,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The source archive holds the files git tracks: what .gitignore names, and
-# git's own folder, stay out.
+# git's own folder, stay out. The patterns match whole paths.
 set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/out\\.txt$")
+set(CPACK_SOURCE_IGNORE_FILES "^${PROJECT_SOURCE_DIR}/[.]git/"
+  "^${PROJECT_SOURCE_DIR}/build[^/]*/" "^${PROJECT_SOURCE_DIR}/out[.]txt$")
 include(CPack)
