@@ -19,8 +19,7 @@ default ACL for another user. After every run it checks that:
 - a run that fails says why in one line on standard error and exits 1;
 - a signal ends the run by that signal, unless the run ignores it.
 
-Each run starts with the ending signals as they are by default, also under
-nohup.
+Each run starts with the ending signals at their defaults, even under nohup.
 
 usage: fault_sweep.py CHARPIC   (CHARPIC_TEST_PROGRAM, if set, wins)
 Exits 77, skipped, where strace is missing or charpic is a Windows build.
@@ -40,8 +39,7 @@ SYSCALLS = ["openat", "read", "write", "close", "rename", "fchmod", "fchown",
             "listxattr", "getxattr", "fsetxattr", "fremovexattr"]
 REFUSALS = ["EACCES", "EPERM", "EBUSY", "EROFS", "EXDEV"]
 ERRORS = ["EIO", "ENOSPC"] + REFUSALS
-# The ending signals that charpic catches, but SIGPIPE, which replace defers
-# until OUTPUT is written.
+# The ending signals charpic catches, but SIGPIPE, which replace defers.
 SIGNALS = [signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM]
 # Long rows and short ones around them.
 PICTURE = b"a.b\n" + b"." * 700000 + b"\n..\n" + b".x" * 400000 + b"\n"

@@ -76,18 +76,14 @@ std::string windowsPath(std::string path) {
 }
 
 // A command line for Windows' cmd that runs `args` with "prog" as the program
-// path, with the redirections of `options`.
+// path, with standard output redirected as `options` says.
 std::string windowsCommand(const std::vector<std::string>& args,
                            const RunOptions& options) {
   std::string command = "prog";
   for (const std::string& arg : args)
     command += " " + arg;
-  if (options.stdoutPath != nullptr)
-    command += (options.appendStdout ? " >> " : " > ") +
-               windowsPath(options.stdoutPath);
-  if (options.stderrPath != nullptr)
-    command += " 2>> " + windowsPath(options.stderrPath);
-  return command;
+  return command + (options.appendStdout ? " >> " : " > ") +
+         windowsPath(options.stdoutPath);
 }
 
 }  // namespace
@@ -230,8 +226,7 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
   words.insert(words.end(), args.begin(), args.end());
   // Windows' cmd makes the redirections, as a Windows user's shell would:
   // Wine cannot tell which file a Unix shell's redirection is on.
-  if (wine != nullptr &&
-      (options.stdoutPath != nullptr || options.stderrPath != nullptr)) {
+  if (wine != nullptr && options.stdoutPath != nullptr) {
     fs::copy_file(program, root_ / "prog.exe",
                   fs::copy_options::overwrite_existing);
     setenv("WINEPATH", windowsPath(root_.string()).c_str(), 1);

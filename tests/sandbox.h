@@ -24,7 +24,7 @@ struct RunResult {
   int status;       // exit status, or 128 + the signal that ended it
 };
 
-// How to run charpic, beyond its arguments (under Wine, cmd redirects).
+// How to run charpic, beyond its arguments (under Wine, cmd redirects stdout).
 struct RunOptions {
   const char* stdoutPath = nullptr;  // standard output's file, else captured
   bool closeStdout = false;          // start with standard output closed
