@@ -35,8 +35,7 @@ const std::string kDilationStart = "***** INSIDE dilation if\nprogram\n";
 // row replaced.
 const std::string kLongRow(200000, '.');
 const std::string kLongRowO(200000, 'o');
-// A run of each kind: one that writes OUTPUT, one that prints a line per
-// cell, one that ends in the fallback message.
+// A run that writes OUTPUT, one that prints a line per cell, a fallback.
 const std::vector<std::string> kRunsOfEachKind[] = {
     {"in.txt", "out.txt", "replace", ".", "o"},
     {"in.txt", "out.txt", "dilation", "x"},
@@ -347,12 +346,10 @@ TEST(Charpic, ReplaceKeepsLinkAndPermissions) {
   EXPECT_EQ(getxattr(target.c_str(), "user.charpic", kept.data(), 64), 4);
 }
 
-// OUTPUT as a file that the run already writes to, through standard output,
-// standard error or a descriptor it names: the picture goes on after what was
-// written, in one piece, and nothing before is lost; later writes follow it.
-// A descriptor that OUTPUT does not name, as a lock holds one, is no such
-// file. INPUT as standard output's file is refused, as reading it would not
-// end.
+// OUTPUT as standard output's, standard error's or a named descriptor's file:
+// the picture goes on after what was written, in one piece, and later writes
+// follow it; a lock's descriptor is no such file. INPUT as standard output's
+// file is refused, as reading it would not end.
 TEST(Charpic, ReplaceIntoStandardOutputsFile) {
   const std::string refused =
       "charpic: cannot read 'log.txt': input file is output file\n";
@@ -710,6 +707,9 @@ TEST(Charpic, FailedFilesExitOne) {
       {"output in a missing folder", {"in.txt", "no/out.txt", "replace", ".",
        "o"}, "a.\n", "a.\nao\n", 1, std::nullopt,
        "charpic: cannot write 'no/out.txt': No such file or directory\n"},
+      {"control character in a name", {"in.txt", "no/a\nb", "replace", ".",
+       "o"}, "a.\n", "a.\nao\n", 1, std::nullopt, "charpic: cannot write "
+       "'no/a'$'\\012''b': No such file or directory\n", "such names"},
       {"output is a folder", {"in.txt", ".", "replace", ".", "o"}, "a.\n",
        "a.\nao\n", 1, std::nullopt,
        "charpic: cannot write '.': Is a directory\n"},
