@@ -96,9 +96,9 @@ class EndingSignalsHeld {
   EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
 };
 
-// Creates the file `path`, which must not exist yet and is never a link
-// followed, for writing bytes, with the permission bits `mode` less the
-// process's umask where the system has them. Until stopRemovingOnSignal(),
+// Creates the file `path` for writing bytes; it must not exist yet, and a
+// link at that name is never followed. Its permission bits are `mode` less
+// the process's umask, where the system has them. Until stopRemovingOnSignal(),
 // an ending signal removes the file first, from the moment it exists;
 // `path` must stay valid until then.
 File createTemporaryFile(const std::string& path, unsigned mode);
