@@ -25,6 +25,7 @@ const char kHelp[] =
     "  erosion          accepted; does nothing\n"
     "  floodfill        accepted; does nothing\n"
     "A colour is the first byte of its argument; an empty argument is NUL.\n"
+    "INPUT or OUTPUT - is standard input or output; a file named - is ./-\n"
     "\n"
     "Options:\n"
     "  -h, --help     display this help and exit\n"
@@ -73,8 +74,7 @@ void echoArguments(int argc, const char* const argv[]) {
 
 // The exit status of a run that got to its end.
 int finish() {
-  if (stdoutError() == EPIPE)
-    endByBrokenPipe();
+  releaseBrokenPipe();
   if (stdoutError() == 0)
     return 0;
   reportError(std::string("write error: ") + std::strerror(stdoutError()));
@@ -112,13 +112,18 @@ int run(int argc, char* argv[]) {
     }
   }
   if (const char* missing = missingArgument(argc, argv)) {
-    reportError(std::string("missing ") + missing);
-    printError("Try 'charpic --help' for more information.\n");
+    // Short of arguments, a first one that looks like an option is a
+    // mistyped option; a full command line stays positional.
+    if (argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0')
+      reportError("unrecognized option " + quoted(argv[1]));
+    else
+      reportError(std::string("missing ") + missing);
+    writeAll(kStandardError, "Try 'charpic --help' for more information.\n");
     return 2;
   }
   // A reader that goes away must not leave a replace without its output.
   if (std::string_view(argv[3]) == "replace")
-    deferBrokenPipe();
+    holdBrokenPipe();
   echoArguments(argc, argv);
   Image image;
   if (!load(argv[1], image) || !runOperation(argv, image))

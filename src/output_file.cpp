@@ -1,8 +1,6 @@
 #include "output_file.h"
 
-#include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -13,15 +11,16 @@
 
 namespace {
 
-// Whether `error` says that the system refuses a temporary file beside the
-// target, or its taking the target's place, rather than that writing
-// failed, so that writing the target in place may still work. A folder that
-// takes no new files, as /proc does, says ENOENT; where the folder is
-// missing, writing in place says so too.
+// Whether `error`, from creating the temporary file, giving it the old
+// file's owner, group and ACL, or putting it in place, says that the system
+// refuses that step here, rather than that something failed: writing in
+// place may still work. A folder that takes no new files, as /proc does,
+// says ENOENT, and so does writing in place where the folder is missing; a
+// path that leaves no room for the temporary file's name, ENAMETOOLONG.
 bool refused(int error) {
   return error == EACCES || error == EPERM || error == EROFS ||
          error == EBUSY || error == EXDEV || error == ENOTSUP ||
-         error == ENOENT;
+         error == ENOENT || error == ENAMETOOLONG;
 }
 
 // Says that writing `path` failed with `error`; returns false.
@@ -30,50 +29,15 @@ bool writeFailed(const char* path, int error) {
   return false;
 }
 
-// The descriptor that `path` names by its number, as /dev/fd/3 and
-// /proc/self/fd/3 do; -1 for any other name.
-int descriptorNamed(const char* path) {
-  for (const char* folder : {"/dev/fd/", "/proc/self/fd/"}) {
-    const size_t length = std::strlen(folder);
-    if (std::strncmp(path, folder, length) == 0 &&
-        std::isdigit(static_cast<unsigned char>(path[length])) != 0)
-      return std::atoi(path + length);
-  }
-  return -1;
-}
-
-// A new descriptor on the open file that writing `path` goes through: the
-// one `path` names by number, or standard output's or standard error's own
-// file; closed where there is none.
-File streamWritingTo(const char* path) {
-  File stream = writerOf(descriptorNamed(path), path);
-  if (!stream)
-    stream = writerOf(kStandardOutput, path);
-  if (!stream)
-    stream = writerOf(kStandardError, path);
-  return stream;
-}
-
-// Writes `bytes` through `file`, open on `path`, forcing them to the disk
-// when `sync` is set. A reader of a pipe that goes away ends the run as it
-// does for standard output.
-bool writeThrough(File file, const char* path, std::string_view bytes,
-                  bool sync) {
-  if (file && writeAll(file.fd(), bytes) && (!sync || syncFile(file)) &&
-      file.close())
+// Writes `bytes` through `file`, open on `path`. A reader of a pipe that
+// goes away ends the run as it does for standard output.
+bool writeThrough(File file, const char* path, std::string_view bytes) {
+  if (file && writeAll(file.fd(), bytes) && file.close())
     return true;
   const int error = errno;
   if (error == EPIPE)
-    endByBrokenPipe();
+    releaseBrokenPipe();
   return writeFailed(path, error);
-}
-
-// Writes `bytes` over the regular file `path`, as a shell's redirection
-// would, and forces them to the disk. No ending signal can leave it cut
-// short between its truncation and that.
-bool writeInPlace(const char* path, std::string_view bytes) {
-  const EndingSignalsHeld held;
-  return writeThrough(openInPlace(path), path, bytes, /*sync=*/true);
 }
 
 // Removes `temporary`, saying so when it cannot be removed.
@@ -85,42 +49,64 @@ bool discard(TemporaryFile& temporary) {
   return false;
 }
 
-// Writes `bytes` to the regular file `path`, whose links lead to `target`,
-// through a temporary file, or in place where the system refuses that.
-bool replaceWhole(const char* path, std::string target, bool existing,
-                  std::string_view bytes) {
-  TemporaryFile temporary(std::move(target), existing);
-  if (temporary.created() && (!existing || temporary.copyMetadata()) &&
-      temporary.write(bytes) && temporary.putInPlace())
-    return true;
+// Empties `file`, open on the regular file `path` (or else opened here),
+// and writes `bytes` over it, as a shell's redirection would, forcing them
+// to the disk. No signal takes effect in between. `copy`, the picture whole
+// beside it where there is one, is removed once that is done, and kept, and
+// named, where it fails.
+bool writeInPlace(const char* path, File file, std::string_view bytes,
+                  TemporaryFile* copy) {
+  const SignalsHeld held;
+  if (!file)
+    file = openInPlace(path);
+  if (file && truncateFile(file) && writeAll(file.fd(), bytes) &&
+      syncFile(file) && file.close())
+    return copy == nullptr || discard(*copy);
   const int error = errno;
-  if (!discard(temporary))
-    return false;
-  if (!refused(error))
+  if (copy == nullptr)
     return writeFailed(path, error);
-  return writeInPlace(path, bytes);
+  reportError("cannot write " + quoted(path) + ", whose new picture is in " +
+              quoted(copy->keep()) + ": " + std::strerror(error));
+  return false;
+}
+
+// Writes `bytes` over the regular file `old`, open on `path`, or to the new
+// file `path` where `old` is closed, through a temporary file beside
+// `target`, where `path` leads; or in place where the system refuses that.
+bool replaceWhole(const char* path, const std::string& target, File old,
+                  std::string_view bytes) {
+  TemporaryFile temporary(target, old);
+  const bool created = temporary.created();
+  if (created && !temporary.write(bytes))
+    return writeFailed(path, errno);
+  if (created && temporary.putInPlace())
+    return true;
+  if (!refused(errno))
+    return writeFailed(path, errno);
+  return writeInPlace(path, std::move(old), bytes,
+                      created ? &temporary : nullptr);
 }
 
 }  // namespace
 
 bool writeOutputFile(const char* path, std::string_view bytes) {
-  if (*path == '\0')
-    return writeFailed(path, ENOENT);
-  if (File stream = streamWritingTo(path))
-    return writeThrough(std::move(stream), path, bytes, /*sync=*/false);
-  const FileKind kind = fileKind(path);
-  if (kind == FileKind::kUnknown)
-    return writeFailed(path, errno);
-  if (kind == FileKind::kDirectory)
-    return writeFailed(path, EISDIR);  // Windows would say EACCES
-  if (kind == FileKind::kOther)
-    return writeThrough(openInPlace(path), path, bytes, /*sync=*/false);
-  // A file the process may not write stays refused.
-  const bool existing = kind == FileKind::kRegular;
-  if (existing && !canOpenForWriting(path))
-    return writeFailed(path, errno);
+  if (std::string_view(path) == "-")
+    return writeThrough(duplicate(kStandardOutput, true), path, bytes);
   std::string target;
-  if (!resolveLinks(path, &target))
+  if (*path == '\0' || !resolveLinks(path, &target))
+    return writeFailed(path, *path == '\0' ? ENOENT : errno);
+  if (const int named = descriptorNamed(target); named >= 0)
+    return writeThrough(duplicate(named, true), path, bytes);
+  bool regular = false;
+  File old = openExisting(path, &regular);
+  if (!old && errno != ENOENT)
     return writeFailed(path, errno);
-  return replaceWhole(path, std::move(target), existing, bytes);
+  if (old && !regular)
+    return writeThrough(std::move(old), path, bytes);
+  for (const int stream : {kStandardOutput, kStandardError}) {
+    // cppcheck-suppress useStlAlgorithm
+    if (old && isFileOf(old, stream))
+      return writeThrough(duplicate(stream, true), path, bytes);
+  }
+  return replaceWhole(path, target, std::move(old), bytes);
 }

@@ -51,6 +51,19 @@ std::ptrdiff_t readMore(const File& in, Image& image) {
   return got;
 }
 
+// The file that reading `path` reads: standard input for "-", the
+// descriptor that `path` or the links that lead from it name by number, or
+// else the file itself.
+File openInput(const char* path) {
+  std::string target;
+  if (std::string_view(path) == "-")
+    return duplicate(kStandardInput, false);
+  if (!resolveLinks(path, &target))
+    return {};
+  const int named = descriptorNamed(target);
+  return named >= 0 ? duplicate(named, false) : openForReading(path);
+}
+
 // Says that reading `path` failed, and why; returns false.
 bool readFailed(const char* path, const char* reason) {
   reportFileError("cannot read", path, reason);
@@ -60,10 +73,10 @@ bool readFailed(const char* path, const char* reason) {
 }  // namespace
 
 bool load(const char* path, Image& image) {
-  const File in = openForReading(path);
+  const File in = openInput(path);
   if (!in)
     return readFailed(path, std::strerror(errno));
-  if (isStandardOutputsFile(in))
+  if (isFileOf(in, kStandardOutput))
     return readFailed(path, "input file is output file");
   const std::uint64_t fileBytes = fileSize(in);
   if (fileBytes >= image.max_size() - image.size())

@@ -13,13 +13,15 @@
 
 #include "file.h"
 
-// Makes standard output and standard error carry bytes unchanged, keeps
-// files opened later from taking their place when they are closed, and makes
-// a write past a file-size limit fail with EFBIG instead of ending the
-// process. Call before anything is printed or opened.
+// Makes standard output and standard error carry bytes unchanged, holds the
+// number of a standard stream that is closed so that no file opened later
+// takes it and receives what is printed, and makes a write past a file-size
+// limit fail with EFBIG instead of ending the process. Call before anything
+// is printed or opened.
 void preparePlatform();
 
-// The descriptors of standard output and standard error.
+// The descriptors of the standard streams.
+constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
 constexpr int kStandardError = 2;
 
@@ -33,19 +35,36 @@ extern const char kPathSeparators[];
 // system takes, going on after interruptions and partial writes.
 bool writeAll(int fd, std::string_view bytes);
 
-// Makes a reader of standard output that goes away stop the printing only:
-// printing fails with EPIPE instead of ending the process, so that a run can
-// finish its output file. endByBrokenPipe() then ends the process as the
-// reader's going would have ended it, where the system has such a signal.
-void deferBrokenPipe();
-void endByBrokenPipe();
+// Holds SIGPIPE, whether a reader of standard output went away or kill sent
+// it, until releaseBrokenPipe(), which lets a held one end the process: in
+// between, printing fails with EPIPE instead, so that a run can finish its
+// output file. Neither does anything where the process was started to
+// ignore SIGPIPE, or where the system has no such signal.
+void holdBrokenPipe();
+void releaseBrokenPipe();
+
+// The descriptor that `path` names by its number, as /dev/fd/3 and
+// /proc/self/fd/3 do; -1 for any other name.
+int descriptorNamed(const std::string& path);
+
+// A new descriptor on the open file `fd`, sharing its position. EBADF where
+// `fd` is not open, not open for writing where `writing` is set, or a
+// standard stream that was closed when the process started.
+File duplicate(int fd, bool writing);
 
 // Opens the file `path` for reading; EISDIR for a folder.
 File openForReading(const char* path);
 
-// Whether `in` is the regular file that standard output writes to, so that
-// reading it to its end would read back what is printed, without end.
-bool isStandardOutputsFile(const File& in);
+// Opens the existing file `path` for writing without emptying it, as a
+// shell's redirection opens it, and says in `regular` whether it is a
+// regular file; ENOENT where no file has that name.
+File openExisting(const char* path, bool* regular);
+
+// Opens the file `path` for writing, creating it where it is missing.
+File openInPlace(const char* path);
+
+// Whether `file` is a regular file that the descriptor `fd` is open on too.
+bool isFileOf(const File& file, int fd);
 
 // Reads into `buffer` up to `size` bytes of what `in` holds next. Returns
 // how many, 0 at the end of the file, or -1.
@@ -54,64 +73,45 @@ std::ptrdiff_t readSome(const File& in, char* buffer, size_t size);
 // The size of `file` in bytes when it is a regular file; 0 otherwise.
 std::uint64_t fileSize(const File& file);
 
-// What a path names, symbolic links followed.
-enum class FileKind {
-  kMissing,    // nothing, or a dangling link
-  kRegular,    // a regular file
-  kDirectory,  // a folder
-  kOther,      // a device, FIFO, socket or terminal
-  kUnknown,    // the system cannot tell; errno says why (say, a link loop)
-};
-FileKind fileKind(const char* path);
-
-// Whether the process may open the existing file `path` for writing. The
-// file is left as it was.
-bool canOpenForWriting(const char* path);
-
-// A new descriptor on the open file `fd`, sharing its position, when `fd` is
-// open for writing on the file that `path` names; a closed File otherwise.
-File writerOf(int fd, const char* path);
-
-// Opens the file `path` for writing in place, creating it where it is
-// missing and emptying it where it is regular.
-File openInPlace(const char* path);
+// Empties the regular file `file`, which must be at its start.
+bool truncateFile(const File& file);
 
 // Forces what has been written to `file` onto stable storage, where it has
 // any.
 bool syncFile(const File& file);
 
 // The path that writing to `path` reaches: `path` with every symbolic link
-// followed, each read whole, to the file a dangling link would create. ELOOP
-// for a chain that does not end.
+// followed, each read whole, to the file a dangling link would create, or to
+// a name that descriptorNamed() knows, which is no link to follow. ELOOP for
+// a chain that does not end.
 bool resolveLinks(const std::string& path, std::string* resolved);
 
-// While one lives, the ending signals (SIGHUP, SIGINT, SIGQUIT, SIGTERM and
-// SIGPIPE; on Windows, Ctrl-C and Ctrl-Break) wait, and take effect once it
-// goes. One at a time.
-class EndingSignalsHeld {
+// While one lives, every signal that can wait (on Windows, Ctrl-C and
+// Ctrl-Break) waits, and takes effect once it goes. One at a time.
+class SignalsHeld {
  public:
-  EndingSignalsHeld();
-  ~EndingSignalsHeld();
-  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
-  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
 };
 
 // Creates the file `path` for writing bytes; it must not exist yet, and a
 // link at that name is never followed. Its permission bits are `mode` less
 // the process's umask, where the system has them. Until stopRemovingOnSignal(),
-// an ending signal removes the file first, from the moment it exists;
+// SIGHUP, SIGINT, SIGQUIT and SIGTERM (on Windows, Ctrl-C and Ctrl-Break)
+// remove the file before they end the process, from the moment it exists;
 // `path` must stay valid until then.
 File createTemporaryFile(const std::string& path, unsigned mode);
 void stopRemovingOnSignal();
 
-// Gives `file`, which only its owner may open yet, what the file `model`
-// carries beyond its bytes, as `cp -a` does: its owner as far as the process
-// may set it (or else its group), its extended attributes and ACL, less
-// those the process may not set, then its permission bits, so that no bit is
-// granted before the ACL that narrows it. Where `model` has no ACL, `file`
-// keeps none. ENOTSUP from a file system without attributes is no failure.
-// On Windows replaceFile() keeps these instead.
-bool copyMetadata(const char* model, const File& file);
+// Gives `file`, which only its owner may open yet, what the open file `model`
+// carries beyond its bytes: its owner and group, its extended attributes and
+// ACL, less those that only privilege may set, then its permission bits, so
+// that no bit is granted before the ACL that narrows it. Where `model` has no
+// ACL, `file` keeps none. ENOTSUP from a file system without attributes is no
+// failure. On Windows replaceFile() keeps these instead.
+bool copyMetadata(const File& model, const File& file);
 
 // Puts the file `from` in the place of the file `to` in one step, keeping
 // `to`'s ACL and attributes where the system keeps them apart from its

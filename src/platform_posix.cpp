@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <string_view>
@@ -25,12 +26,15 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 
 // The signals that end a process and remove its temporary file first, as
-// git's tempfile removes its own.
-constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE};
+// git's tempfile removes its own. SIGPIPE is held while a temporary file
+// exists.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 std::atomic<const char*> pathToRemove{nullptr};
-bool brokenPipeDeferred = false;
+// Which standard streams were closed at the start and hold /dev/null.
+bool standIn[kStandardError + 1] = {};
 sigset_t maskBeforeHold;
+sigset_t brokenPipe;  // SIGPIPE, where it is held, or nothing
 
 void removeAndResignal(int signal) {
   if (const char* path = pathToRemove.load())
@@ -39,15 +43,21 @@ void removeAndResignal(int signal) {
   std::raise(signal);
 }
 
-// Makes each ending signal run removeAndResignal where it would end the
-// process as it stands: not where the process was started to ignore it (as
-// nohup makes it ignore SIGHUP), nor where it is deferred or handled.
+// Whether `signal` would end the process as it stands: not where the
+// process was started to ignore it (as nohup makes it ignore SIGHUP), nor
+// where it is handled already.
+bool endsProcess(int signal) {
+  struct sigaction action {};
+  return sigaction(signal, nullptr, &action) == 0 &&
+         action.sa_handler == SIG_DFL;
+}
+
+// Makes each ending signal that would end the process run removeAndResignal.
 void catchEndingSignals() {
   for (const int signal : kEndingSignals) {
-    struct sigaction action {};
-    if (sigaction(signal, nullptr, &action) != 0 ||
-        action.sa_handler != SIG_DFL)
+    if (!endsProcess(signal))
       continue;
+    struct sigaction action {};
     action.sa_handler = removeAndResignal;
     sigfillset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -61,11 +71,6 @@ std::string folderOf(const std::string& path) {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-// Whether `a` and `b` describe the same file.
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Whether failing to set the attribute `name` with `error` leaves nothing
 // behind that the process could have kept: a file system without
 // attributes, or a namespace that only privilege may set, as `cp -a` skips.
@@ -77,9 +82,10 @@ bool mayGoWithout(std::string_view name, int error) {
 }
 
 #ifdef __linux__
-// Gives `fd` the extended attributes of the file `model`, its ACL
+// Gives `file` the extended attributes of `model`, its ACL
 // (system.posix_acl_access) among them, and no ACL where `model` has none.
-bool copyAttributes(const char* model, int fd) {
+bool copyAttributes(const File& model, const File& file) {
+  const int fd = file.fd();
   // What a folder's default ACL gave the new file is not the model's.
   const char kAccessAcl[] = "system.posix_acl_access";
   if (fremovexattr(fd, kAccessAcl) != 0 && !mayGoWithout(kAccessAcl, errno))
@@ -87,13 +93,14 @@ bool copyAttributes(const char* model, int fd) {
   // Linux's most for a list of names, and for a value.
   std::string names(1 << 16, '\0');
   std::string value(1 << 16, '\0');
-  const ssize_t size = listxattr(model, names.data(), names.size());
+  const ssize_t size = flistxattr(model.fd(), names.data(), names.size());
   if (size < 0)
     return errno == ENOTSUP;
   names.resize(static_cast<size_t>(size));
   for (const char* name = names.c_str(); name < names.c_str() + size;
        name += std::string_view(name).size() + 1) {
-    const ssize_t length = getxattr(model, name, value.data(), value.size());
+    const ssize_t length =
+        fgetxattr(model.fd(), name, value.data(), value.size());
     if ((length < 0 || fsetxattr(fd, name, value.data(),
                                  static_cast<size_t>(length), 0) != 0) &&
         !mayGoWithout(name, errno))
@@ -102,7 +109,9 @@ bool copyAttributes(const char* model, int fd) {
   return true;
 }
 #else
-bool copyAttributes(const char* /*model*/, int /*fd*/) { return true; }
+bool copyAttributes(const File& /*model*/, const File& /*file*/) {
+  return true;
+}
 #endif
 
 }  // namespace
@@ -111,15 +120,10 @@ bool File::close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
 
 void preparePlatform() {
   std::signal(SIGXFSZ, SIG_IGN);
-  // A closed standard stream gets /dev/null, open for reading only: writes
-  // to it fail with EBADF, as they would have, and no file opened later can
-  // take its number and receive what is printed.
-  int standIn = -1;
-  while ((standIn = open("/dev/null", O_RDONLY)) >= 0 &&
-         standIn <= kStandardError) {
-  }
-  if (standIn >= 0)
-    close(standIn);
+  sigemptyset(&brokenPipe);
+  // Streams are opened lowest number first, so each closed one gets its own.
+  for (int fd = kStandardInput; fd <= kStandardError; ++fd)
+    standIn[fd] = fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDONLY) == fd;
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -133,36 +137,66 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-void deferBrokenPipe() {
-  struct sigaction action {};
-  if (sigaction(SIGPIPE, nullptr, &action) != 0 || action.sa_handler != SIG_DFL)
-    return;
-  std::signal(SIGPIPE, SIG_IGN);
-  brokenPipeDeferred = true;
+void holdBrokenPipe() {
+  if (endsProcess(SIGPIPE))
+    sigaddset(&brokenPipe, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &brokenPipe, nullptr);
 }
 
-void endByBrokenPipe() {
-  if (!brokenPipeDeferred)
-    return;
-  std::signal(SIGPIPE, SIG_DFL);
-  std::raise(SIGPIPE);
+void releaseBrokenPipe() { sigprocmask(SIG_UNBLOCK, &brokenPipe, nullptr); }
+
+int descriptorNamed(const std::string& path) {
+  for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
+    int fd = -1;
+    const char* end = path.data() + path.size();
+    if (path.size() > folder.size() &&
+        path.compare(0, folder.size(), folder) == 0 &&
+        std::from_chars(path.data() + folder.size(), end, fd).ptr == end)
+      return fd;
+  }
+  return -1;
+}
+
+File duplicate(int fd, bool writing) {
+  const bool closed = fd >= 0 && fd <= kStandardError && standIn[fd];
+  const int flags = closed ? -1 : fcntl(fd, F_GETFL);
+  if (flags < 0 || (writing && (flags & O_ACCMODE) == O_RDONLY)) {
+    errno = EBADF;
+    return {};
+  }
+  return File(fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
 File openForReading(const char* path) {
-  File file(open(path, O_RDONLY | O_CLOEXEC));
+  // A folder opens, and reading it says EISDIR.
+  return File(open(path, O_RDONLY | O_CLOEXEC));
+}
+
+File openExisting(const char* path, bool* regular) {
   struct stat status {};
-  if (file && fstat(file.fd(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    errno = EISDIR;
+  if (stat(path, &status) != 0)
     return {};
-  }
+  // O_CREAT, though the file exists, so that the kernel's rules for opening
+  // files in sticky folders apply as they do to a shell's redirection.
+  File file(open(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666));
+  if (!file || fstat(file.fd(), &status) != 0)
+    return {};
+  *regular = S_ISREG(status.st_mode);
   return file;
 }
 
-bool isStandardOutputsFile(const File& in) {
-  struct stat input {};
-  struct stat output {};
-  return fstat(in.fd(), &input) == 0 && S_ISREG(input.st_mode) &&
-         fstat(kStandardOutput, &output) == 0 && sameFile(input, output);
+File openInPlace(const char* path) {
+  return File(
+      open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666));
+}
+
+bool isFileOf(const File& file, int fd) {
+  struct stat opened {};
+  struct stat other {};
+  // A stand-in for a closed stream is no regular file.
+  return fstat(file.fd(), &opened) == 0 && S_ISREG(opened.st_mode) &&
+         fstat(fd, &other) == 0 && opened.st_dev == other.st_dev &&
+         opened.st_ino == other.st_ino;
 }
 
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
@@ -180,34 +214,7 @@ std::uint64_t fileSize(const File& file) {
   return regular ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
-FileKind fileKind(const char* path) {
-  struct stat status {};
-  if (stat(path, &status) != 0)
-    return errno == ENOENT ? FileKind::kMissing : FileKind::kUnknown;
-  if (S_ISREG(status.st_mode))
-    return FileKind::kRegular;
-  return S_ISDIR(status.st_mode) ? FileKind::kDirectory : FileKind::kOther;
-}
-
-bool canOpenForWriting(const char* path) {
-  const File file(open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  return static_cast<bool>(file);
-}
-
-File writerOf(int fd, const char* path) {
-  const int flags = fcntl(fd, F_GETFL);
-  struct stat file {};
-  struct stat named {};
-  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || fstat(fd, &file) != 0 ||
-      stat(path, &named) != 0 || !sameFile(file, named))
-    return {};
-  return File(fcntl(fd, F_DUPFD_CLOEXEC, 0));
-}
-
-File openInPlace(const char* path) {
-  return File(
-      open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666));
-}
+bool truncateFile(const File& file) { return ftruncate(file.fd(), 0) == 0; }
 
 bool syncFile(const File& file) {
   // EINVAL: a file, such as one in /proc, that has no storage to sync.
@@ -219,11 +226,14 @@ bool resolveLinks(const std::string& path, std::string* resolved) {
   for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
     // Room for the longest path, not the size lstat gives: /proc gives 64
     // for links of any length.
+    if (descriptorNamed(*resolved) >= 0)
+      return true;
     std::string link(kMaxPathLength + 1, '\0');
     const ssize_t size = readlink(resolved->c_str(), link.data(), link.size());
-    // No link: writing there says what is wrong with the name, if anything.
+    // No link, no file yet, or a name too long to ask about: writing there
+    // says what is wrong with the name, if anything.
     if (size < 0)
-      return true;
+      return errno == EINVAL || errno == ENOENT || errno == ENAMETOOLONG;
     if (static_cast<size_t>(size) > kMaxPathLength) {
       errno = ENAMETOOLONG;
       return false;
@@ -237,22 +247,20 @@ bool resolveLinks(const std::string& path, std::string* resolved) {
   return false;
 }
 
-EndingSignalsHeld::EndingSignalsHeld() {
-  sigset_t ending;
-  sigemptyset(&ending);
-  for (const int signal : kEndingSignals)
-    sigaddset(&ending, signal);
-  sigprocmask(SIG_BLOCK, &ending, &maskBeforeHold);
+SignalsHeld::SignalsHeld() {
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &maskBeforeHold);
 }
 
-EndingSignalsHeld::~EndingSignalsHeld() {
+SignalsHeld::~SignalsHeld() {
   sigprocmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
 File createTemporaryFile(const std::string& path, unsigned mode) {
   catchEndingSignals();
   // Signals wait while the file is made and its name kept for them.
-  const EndingSignalsHeld held;
+  const SignalsHeld held;
   File file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                  static_cast<mode_t>(mode)));
   if (file)
@@ -262,19 +270,13 @@ File createTemporaryFile(const std::string& path, unsigned mode) {
 
 void stopRemovingOnSignal() { pathToRemove.store(nullptr); }
 
-bool copyMetadata(const char* model, const File& file) {
+bool copyMetadata(const File& model, const File& file) {
   struct stat status {};
-  if (stat(model, &status) != 0)
-    return false;
-  // The owner first: giving a file away can clear its set-user-ID bit.
-  if (fchown(file.fd(), status.st_uid, status.st_gid) != 0 &&
-      fchown(file.fd(), static_cast<uid_t>(-1), status.st_gid) != 0) {
-    // Only root may give a file away, and an owner may hand it only to a
-    // group of their own; otherwise it stays the process's, as a new file
-    // would.
-  }
-  // The ACL before the bits: with an ACL, the group bits are its mask.
-  return copyAttributes(model, file.fd()) &&
+  // The owner first: giving a file away can clear its set-user-ID bit. The
+  // ACL before the bits: with an ACL, the group bits are its mask.
+  return fstat(model.fd(), &status) == 0 &&
+         fchown(file.fd(), status.st_uid, status.st_gid) == 0 &&
+         copyAttributes(model, file) &&
          fchmod(file.fd(), status.st_mode & 07777) == 0;
 }
 

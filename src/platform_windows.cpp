@@ -28,12 +28,7 @@ std::atomic<bool> signalsHeld{false};
 // The errno values that say what the system's errors say; EIO for any
 // other. ReplaceFile's two "unable" errors leave both files as they were.
 // clang-format off
-struct ErrnoFor {
-  DWORD error;
-  // cppcheck-suppress unusedStructMember
-  int errnoValue;  // read through find_if, which cppcheck does not follow
-};
-const ErrnoFor kErrnos[] = {
+const std::pair<DWORD, int> kErrnos[] = {
     {ERROR_FILE_NOT_FOUND, ENOENT}, {ERROR_PATH_NOT_FOUND, ENOENT},
     {ERROR_INVALID_DRIVE, ENOENT}, {ERROR_ACCESS_DENIED, EACCES},
     {ERROR_SHARING_VIOLATION, EACCES}, {ERROR_LOCK_VIOLATION, EACCES},
@@ -51,8 +46,8 @@ const ErrnoFor kErrnos[] = {
 int errnoFor(DWORD error) {
   const auto* known =
       std::find_if(std::begin(kErrnos), std::end(kErrnos),
-                   [=](const ErrnoFor& e) { return e.error == error; });
-  return known != std::end(kErrnos) ? known->errnoValue : EIO;
+                   [=](const auto& e) { return e.first == error; });
+  return known != std::end(kErrnos) ? known->second : EIO;
 }
 
 // The full path of `path`, converted from the process's code page (UTF-8,
@@ -109,10 +104,45 @@ bool sameFile(HANDLE a, HANDLE b) {
          x.nFileIndexLow == y.nFileIndexLow;
 }
 
+// Whether `path` names the file that `fd` is open on.
+bool isFileAt(const char* path, int fd) {
+  HANDLE handle = openToQuery(path);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  const bool same = sameFile(handle, handleOf(fd));
+  CloseHandle(handle);
+  return same;
+}
+
 // Sets errno from the system's last error; returns false.
 bool failed() {
   errno = errnoFor(GetLastError());
   return false;
+}
+
+// Whether `path` names a folder, setting errno to EISDIR if so.
+bool isFolder(const char* path) {
+  const DWORD attributes = GetFileAttributesW(fullPath(path).c_str());
+  const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
+                      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder)
+    errno = EISDIR;
+  return folder;
+}
+
+// Opens the file `path` as the C library opens it, through `handle`, or
+// closes that handle if the library takes no more files.
+File fileOf(HANDLE handle, int flags) {
+  if (handle == INVALID_HANDLE_VALUE) {
+    failed();
+    return {};
+  }
+  File file(_open_osfhandle(reinterpret_cast<intptr_t>(handle), flags));
+  if (!file) {
+    CloseHandle(handle);
+    errno = EMFILE;
+  }
+  return file;
 }
 
 // Runs on a thread of its own when Ctrl-C or Ctrl-Break arrives.
@@ -135,7 +165,8 @@ void handleControl() {
 bool File::close() { return fd_ < 0 || _close(std::exchange(fd_, -1)) == 0; }
 
 void preparePlatform() {
-  // Text mode would turn every line feed into CR LF.
+  // Text mode would turn every line feed into CR LF, and back.
+  _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 }
@@ -152,21 +183,50 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-void deferBrokenPipe() {}
+void holdBrokenPipe() {}
 
-void endByBrokenPipe() {}
+void releaseBrokenPipe() {}
+
+int descriptorNamed(const std::string& /*path*/) { return -1; }
+
+File duplicate(int fd, bool /*writing*/) { return File(_dup(fd)); }
 
 File openForReading(const char* path) {
   // A folder cannot be opened here at all, and would say EACCES.
-  if (fileKind(path) == FileKind::kDirectory) {
-    errno = EISDIR;
+  if (isFolder(path))
     return {};
-  }
   return File(_open(path, _O_RDONLY | _O_BINARY));
 }
 
-bool isStandardOutputsFile(const File& in) {
-  return sameFile(handleOf(in.fd()), handleOf(kStandardOutput));
+File openExisting(const char* path, bool* regular) {
+  if (isFolder(path))
+    return {};
+  // Shared for deletion, so that replaceFile() can put a new file in its
+  // place while it is open.
+  File file = fileOf(
+      CreateFileW(fullPath(path).c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+      _O_WRONLY | _O_BINARY);
+  // A shell may hold standard output's own file shared with no other
+  // writer; the stream itself still writes it.
+  const int error = errno;
+  for (const int stream : {kStandardOutput, kStandardError}) {
+    if (!file && error == EACCES && isFileAt(path, stream))
+      file = File(_dup(stream));
+  }
+  *regular = file && GetFileType(handleOf(file.fd())) == FILE_TYPE_DISK;
+  errno = error;
+  return file;
+}
+
+File openInPlace(const char* path) {
+  return File(_open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                    _S_IREAD | _S_IWRITE));
+}
+
+bool isFileOf(const File& file, int fd) {
+  return sameFile(handleOf(file.fd()), handleOf(fd));
 }
 
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
@@ -181,42 +241,7 @@ std::uint64_t fileSize(const File& file) {
   return regular ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
-FileKind fileKind(const char* path) {
-  HANDLE handle = openToQuery(path);
-  if (handle == INVALID_HANDLE_VALUE)
-    return errno == ENOENT ? FileKind::kMissing : FileKind::kUnknown;
-  FileKind kind = FileKind::kOther;
-  BY_HANDLE_FILE_INFORMATION info{};
-  const DWORD type = GetFileType(handle);
-  if (type == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info)) {
-    const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    kind = folder ? FileKind::kDirectory : FileKind::kRegular;
-  }
-  CloseHandle(handle);
-  return kind;
-}
-
-bool canOpenForWriting(const char* path) {
-  const File file(_open(path, _O_WRONLY | _O_BINARY));
-  return static_cast<bool>(file);
-}
-
-File writerOf(int fd, const char* path) {
-  // Only the standard streams: the C library hands no others down.
-  if (fd != kStandardOutput && fd != kStandardError)
-    return {};
-  HANDLE handle = openToQuery(path);
-  if (handle == INVALID_HANDLE_VALUE)
-    return {};
-  const bool same = sameFile(handle, handleOf(fd));
-  CloseHandle(handle);
-  return same ? File(_dup(fd)) : File();
-}
-
-File openInPlace(const char* path) {
-  return File(_open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-                    _S_IREAD | _S_IWRITE));
-}
+bool truncateFile(const File& file) { return _chsize_s(file.fd(), 0) == 0; }
 
 bool syncFile(const File& file) {
   return FlushFileBuffers(handleOf(file.fd())) || failed();
@@ -229,12 +254,12 @@ bool resolveLinks(const std::string& path, std::string* resolved) {
   return true;
 }
 
-EndingSignalsHeld::EndingSignalsHeld() {
+SignalsHeld::SignalsHeld() {
   handleControl();
   signalsHeld.store(true);
 }
 
-EndingSignalsHeld::~EndingSignalsHeld() { signalsHeld.store(false); }
+SignalsHeld::~SignalsHeld() { signalsHeld.store(false); }
 
 File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
   handleControl();
@@ -242,28 +267,20 @@ File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
   static std::wstring name;
   name = fullPath(path);
   // Shared for deletion, so that a Ctrl-C can remove it while it is open.
-  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    failed();
-    return {};
-  }
-  File file(_open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                            _O_WRONLY | _O_BINARY));
-  if (!file) {
-    CloseHandle(handle);
-    DeleteFileW(name.c_str());
-    errno = EMFILE;
-  } else {
+  File file = fileOf(CreateFileW(name.c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+                     _O_WRONLY | _O_BINARY);
+  if (file)
     pathToRemove.store(name.c_str());
-  }
+  else if (errno == EMFILE)
+    DeleteFileW(name.c_str());
   return file;
 }
 
 void stopRemovingOnSignal() { pathToRemove.store(nullptr); }
 
-bool copyMetadata(const char* /*model*/, const File& /*file*/) {
+bool copyMetadata(const File& /*model*/, const File& /*file*/) {
   // ReplaceFile keeps the target's ACL and attributes.
   return true;
 }

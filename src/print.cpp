@@ -10,24 +10,24 @@ namespace {
 
 int firstError = 0;
 
-// `path` in single quotes, each control character in it as an escape of its
-// own, so that the message stays one line.
+}  // namespace
+
 std::string quoted(std::string_view path) {
   std::string text = "'";
   for (const char byte : path) {
     const auto code = static_cast<unsigned char>(byte);
-    if (code >= 0x20 && code != 0x7f) {
+    if (byte == '\'') {
+      text += R"('\'')";
+    } else if (code < 0x20 || code == 0x7f) {
+      char escape[sizeof "'$'\\ooo''"];
+      std::snprintf(escape, sizeof escape, "'$'\\%03o''", code);
+      text += escape;
+    } else {
       text += byte;
-      continue;
     }
-    char escape[sizeof "'$'\\ooo''"];
-    std::snprintf(escape, sizeof escape, "'$'\\%03o''", code);
-    text += escape;
   }
   return text + "'";
 }
-
-}  // namespace
 
 void print(std::string_view text) {
   if (firstError != 0 || text.empty())
@@ -46,7 +46,6 @@ void reportFileError(std::string_view action, const std::string& path,
 }
 
 void reportError(std::string_view message) {
-  printError(std::string("charpic: ").append(message).append("\n"));
+  writeAll(kStandardError,
+           std::string("charpic: ").append(message).append("\n"));
 }
-
-void printError(std::string_view text) { writeAll(kStandardError, text); }

@@ -15,17 +15,17 @@ void print(std::string_view text);
 // failed.
 int stdoutError();
 
+// `path` in single quotes, as a shell such as bash reads it back, in one
+// line: a quote as '\'', a control character as an escape, 'a'$'\012''b'.
+std::string quoted(std::string_view path);
+
 // Says on standard error, in one line, that `action` failed on the file
 // `path` and why: "charpic: cannot read 'in.txt': No such file or
-// directory". A control character in `path` is written as an escape
-// between quotes, 'a'$'\012''b', as coreutils quotes names.
+// directory".
 void reportFileError(std::string_view action, const std::string& path,
                      std::string_view reason);
 
 // Says `message` on standard error, in one line after "charpic: ".
 void reportError(std::string_view message);
-
-// Writes `text` to standard error as it is.
-void printError(std::string_view text);
 
 #endif  // CHARPIC_PRINT_H_

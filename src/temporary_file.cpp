@@ -37,26 +37,29 @@ std::string temporaryPrefix(const std::string& target) {
 
 }  // namespace
 
-TemporaryFile::TemporaryFile(std::string target, bool targetExists)
+TemporaryFile::TemporaryFile(std::string target, const File& model)
     : target_(std::move(target)) {
   const std::string prefix = temporaryPrefix(target_);
   std::minstd_rand random(static_cast<unsigned>(
       std::chrono::steady_clock::now().time_since_epoch().count()));
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    path_ = prefix + std::to_string(random());
-    file_ = createTemporaryFile(path_, targetExists ? 0600 : 0666);
-    if (file_ || errno != EEXIST)
+  // The first name is always the same, so that a copy left behind is easy to
+  // find; the others are drawn at random, so that no one can take them all.
+  for (int attempt = 0; attempt < kAttempts && !file_; ++attempt) {
+    path_ = prefix + std::to_string(attempt == 0 ? 0 : random());
+    file_ = createTemporaryFile(path_, model ? 0600 : 0666);
+    if (!file_ && errno != EEXIST)
       break;
   }
-  if (!file_)
+  if (!file_) {
     path_.clear();
+  } else if (model && !copyMetadata(model, file_)) {
+    const int error = errno;
+    remove();
+    errno = error;
+  }
 }
 
 TemporaryFile::~TemporaryFile() { remove(); }
-
-bool TemporaryFile::copyMetadata() {
-  return ::copyMetadata(target_.c_str(), file_);
-}
 
 bool TemporaryFile::write(std::string_view bytes) {
   return writeAll(file_.fd(), bytes) && syncFile(file_) && file_.close();
@@ -65,9 +68,13 @@ bool TemporaryFile::write(std::string_view bytes) {
 bool TemporaryFile::putInPlace() {
   if (!replaceFile(path_, target_))
     return false;
-  stopRemovingOnSignal();
-  path_.clear();
+  keep();
   return true;
+}
+
+std::string TemporaryFile::keep() {
+  stopRemovingOnSignal();
+  return std::exchange(path_, {});
 }
 
 bool TemporaryFile::remove() {

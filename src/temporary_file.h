@@ -8,14 +8,16 @@
 
 // A new file beside a target file, named after it, that is to take the
 // target's place in one step once it is whole. From its creation until it is
-// put in place or removed, an ending signal removes it first; going out of
-// scope removes it too. Calls that fail return false with errno set.
+// put in place, removed or kept, an ending signal removes it first; going out
+// of scope removes it too. Calls that fail return false with errno set.
 class TemporaryFile {
  public:
-  // Creates the file beside `target`: owner-only where the target exists,
-  // until copyMetadata(); else with 0666 less the umask, as a new file gets.
-  // created() says whether that worked.
-  TemporaryFile(std::string target, bool targetExists);
+  // Creates the file beside `target`. Where `model`, the target, is open, the
+  // file is open to its owner alone until it has the model's owner, group,
+  // ACL, attributes and mode (see copyMetadata); without a model it gets
+  // 0666 less the umask, as a new file does. created() says whether all that
+  // worked; where it did not, no file is left.
+  TemporaryFile(std::string target, const File& model);
   ~TemporaryFile();
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -23,15 +25,14 @@ class TemporaryFile {
   [[nodiscard]] bool created() const { return !path_.empty(); }
   [[nodiscard]] const std::string& path() const { return path_; }
 
-  // Gives the file the target's owner, permission bits, ACL and extended
-  // attributes, as far as the process may.
-  bool copyMetadata();
-
   // Writes `bytes`, forces them onto stable storage, and closes the file.
   bool write(std::string_view bytes);
 
   // Puts the written file in the target's place.
   bool putInPlace();
+
+  // Leaves the file where it is, whatever happens later; returns its name.
+  std::string keep();
 
   // Removes the file, unless it is gone already. Either way path() is empty
   // afterwards.
@@ -39,7 +40,7 @@ class TemporaryFile {
 
  private:
   std::string target_;
-  std::string path_;  // empty once the file is gone or in place
+  std::string path_;  // empty once the file is gone, in place or kept
   File file_;
 };
 

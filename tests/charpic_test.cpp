@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -60,8 +62,8 @@ std::string echo(const std::vector<std::string>& args) {
 // A run with in.txt holding `picture`. `out` is what standard output holds
 // after the argument echo; `written` is out.txt afterwards, nothing if it
 // must not exist. Tables of cases list name, arguments, in.txt, printed
-// after the echo, exit status, out.txt afterwards, standard error, and what
-// Windows lacks.
+// after the echo, exit status, out.txt afterwards, standard error, what
+// Windows lacks, and how the run starts.
 struct Case {
   const char* name;
   std::vector<std::string> args;
@@ -71,7 +73,20 @@ struct Case {
   std::optional<std::string> written;
   std::string err{};
   const char* windowsLacks = nullptr;  // what the case needs that Windows lacks
+  int closed = -1;                     // a standard stream closed for the run
+  const char* stdinName = nullptr;     // standard input's file in the folder
+  // Files made before the run, which stay as they are but for out.txt.
+  std::vector<std::pair<std::string, std::string>> files{};
+  bool lockedFolder = false;  // the folder takes no new files (needs root)
 };
+
+// Makes the sandbox's folder immutable ("+i"), so that it takes no new
+// files, or mutable again ("-i"), where the test may (as root).
+bool chattr(const Sandbox& sandbox, const std::string& flag) {
+  const std::string folder = sandbox.path("").string();
+  return std::system(
+             ("chattr " + flag + " " + folder + " 2>/dev/null").c_str()) == 0;
+}
 
 void check(const Case& c) {
   SCOPED_TRACE(c.name);
@@ -82,11 +97,29 @@ void check(const Case& c) {
   }
   Sandbox sandbox;
   sandbox.write("in.txt", c.picture);
-  const RunResult result = sandbox.run(c.args);
+  for (const auto& [name, bytes] : c.files)
+    sandbox.write(name, bytes);
+  if (c.lockedFolder && !chattr(sandbox, "+i")) {
+    std::cout << "Skipped \"" << c.name << "\": needs root\n";
+    return;
+  }
+  RunOptions options;
+  options.closed = c.closed;
+  const std::string stdinPath =
+      sandbox.path(c.stdinName != nullptr ? c.stdinName : "");
+  options.stdinPath = c.stdinName != nullptr ? stdinPath.c_str() : nullptr;
+  const RunResult result = sandbox.run(c.args, options);
+  if (c.lockedFolder)
+    chattr(sandbox, "-i");
   EXPECT_EQ(result.out, echo(c.args) + c.out);
   EXPECT_EQ(result.err, c.err);
   EXPECT_EQ(result.status, c.status);
   EXPECT_EQ(sandbox.read("out.txt"), c.written);
+  for (const auto& [name, bytes] : c.files) {
+    if (name != "out.txt") {
+      EXPECT_EQ(sandbox.read(name), bytes);
+    }
+  }
 }
 
 TEST(Charpic, CompleteRunsPrintExactly) {
@@ -170,6 +203,17 @@ TEST(Charpic, Replace) {
        "a.b\na\nb\n", 0, "a\nb\n"},
       {"from line feed", {"in.txt", "out.txt", "replace", "\n", "x"}, "a\nb",
        "a\nb\na\nb\n", 0, "a\nb\n"},
+      {"- as INPUT", {"-", "out.txt", "replace", ".", "o"}, "a.\n", "a.\nao\n",
+       0, "ao\n", "", nullptr, -1, "in.txt"},
+      {"- as OUTPUT", {"in.txt", "-", "replace", ".", "o"}, "a.\n",
+       "a.\nao\nao\n", 0, std::nullopt},
+      {"./- as INPUT", {"./-", "out.txt", "replace", ".", "o"}, "", "a.\nao\n",
+       0, "ao\n", "", nullptr, -1, nullptr, {{"-", "a.\n"}}},
+      {"temporary name taken", dotToO, "a.\n", "a.\nao\n", 0, "ao\n", "",
+       nullptr, -1, nullptr, {{"out.txt.charpic-0", "kept\n"}}},
+      {"folder that takes no new files, over a longer file", dotToO, "a.\n",
+       "a.\nao\n", 0, "ao\n", "", nullptr, -1, nullptr,
+       {{"out.txt", "a longer old picture\n"}}, true},
   };
   // clang-format on
   for (const Case& c : cases)
@@ -501,34 +545,66 @@ TEST(Charpic, ReplaceFollowsLinks) {
 // bytes and up to the longest the system takes, within paths longer than
 // Windows' MAX_PATH, and as relative names longer than it.
 TEST(Charpic, ReplaceWritesTheFileNamed) {
+  // clang-format off
+  // A new file; an existing one, which its hard link "twin" keeps; and
+  // descriptors named by number, open on it for writing, which take the
+  // picture, or only for reading, which refuse it, also on a file deleted
+  // beside one that bears the text of its /proc link.
+  const struct {
+    const char* output;  // null: the name itself
+    int fd;              // the descriptor open on the name, or -1
+    bool refused;        // read-only, so refused with "Bad file descriptor"
+    std::optional<std::string> named;  // the name afterwards
+    std::optional<std::string> twin;   // the hard link afterwards
+  } ways[] = {
+      {nullptr, -1, false, "ao\n", std::nullopt},
+      {nullptr, -1, false, "ao\n", "old\n"},
+      {"/proc/self/fd/3", 3, false, "ao\n", "ao\n"},
+      {"/dev/fd/0", 0, true, "old\n", "old\n"},
+      {"/proc/self/fd/3", 3, true, std::nullopt, "old\n"},
+  };
+  // clang-format on
   for (const std::string& name :
        {"caf\xc3\xa9.txt"s, std::string(255, 'n'),
         std::string(253, 'n') + "\xc3\xa9",
         std::string(200, 'd') + "/" + std::string(70, 'n')}) {
-    SCOPED_TRACE(name.size());
-    // A new file, an existing one, and an existing one through a /proc link
-    // longer than the 64 bytes that the system says such a link holds.
-    for (const int way : {0, 1, 2}) {
-      if (way == 2 && underWine())
-        continue;  // Windows lacks /proc
+    for (const auto& way : ways) {
+      SCOPED_TRACE(std::to_string(name.size()) + " " + std::to_string(way.fd));
+      if (way.fd >= 0 && underWine())
+        continue;  // Windows lacks /dev/fd
       Sandbox sandbox;
       fs::create_directories(sandbox.path(name).parent_path());
       sandbox.write("in.txt", "a.\n");
-      // A hard link keeps the old picture: the name gets a new file.
-      if (way > 0) {
+      if (way.twin) {
         sandbox.write(name, "old\n");
         fs::create_hard_link(sandbox.path(name), sandbox.path("twin"));
       }
+      const std::string path = sandbox.path(name).string();
+      const int fd =
+          way.fd == 3
+              ? open(path.c_str(), way.refused ? O_RDONLY : O_WRONLY | O_TRUNC)
+              : -1;
       RunOptions options;
-      options.fd3 = way == 2 ? open(sandbox.path(name).c_str(), O_RDONLY) : -1;
-      const RunResult result = sandbox.run(
-          {"in.txt", way == 2 ? "/proc/self/fd/3" : name, "replace", ".", "o"},
-          options);
-      EXPECT_EQ(result.err, "");
-      EXPECT_EQ(result.status, 0);
-      EXPECT_EQ(sandbox.read(name), "ao\n");
-      EXPECT_EQ(sandbox.read("twin"),
-                way > 0 ? "old\n" : std::optional<std::string>());
+      options.fd3 = fd;
+      options.stdinPath = way.fd == 0 ? path.c_str() : nullptr;
+      // What resolving the /proc link's text would have replaced instead.
+      const std::string decoy = name + " (deleted)";
+      if (!way.named) {
+        fs::remove(path);
+        sandbox.write(decoy, "old\n");
+      }
+      const std::optional<std::string> decoyBefore = sandbox.read(decoy);
+      const std::string output = way.output != nullptr ? way.output : name;
+      const RunResult result =
+          sandbox.run({"in.txt", output, "replace", ".", "o"}, options);
+      close(fd);
+      EXPECT_EQ(result.err, way.refused ? "charpic: cannot write '" + output +
+                                              "': Bad file descriptor\n"
+                                        : "");
+      EXPECT_EQ(result.status, way.refused ? 1 : 0);
+      EXPECT_EQ(sandbox.read(name), way.named);
+      EXPECT_EQ(sandbox.read("twin"), way.twin);
+      EXPECT_EQ(sandbox.read(decoy), decoyBefore);
       EXPECT_EQ(sandbox.temporaryFiles(), std::vector<std::string>{});
     }
   }
@@ -550,21 +626,25 @@ TEST(Charpic, ReplaceAsAnotherUser) {
     const char* name;
     fs::perms folder;  // the work folder's permission bits
     fs::perms file;    // out.txt's, before the run
-    gid_t fileGroup;   // out.txt's group, its owner being root
+    gid_t fileGroup;   // out.txt's group
     std::string err;
     std::string written;  // out.txt afterwards
     gid_t groupAfter;
+    uid_t fileOwner = 0;  // out.txt's owner, which it keeps
   } cases[] = {
       {"read-only folder", fs::perms(0555), fs::perms(0666), 0, "", "ao\n", 0},
       {"read-only file", fs::perms(0777), fs::perms(0444), 0,
        "charpic: cannot write 'out.txt': Permission denied\n", "old\n", 0},
-      {"write-only file", fs::perms(0777), fs::perms(0222), 0, "", "ao\n",
-       group},
+      {"write-only file", fs::perms(0777), fs::perms(0222), 0, "", "ao\n", 0},
       {"group kept", fs::perms(0777), fs::perms(0664), shared, "", "ao\n",
        shared},
       {"sticky folder", fs::perms(01777), fs::perms(0666), 0, "", "ao\n", 0},
       {"write-only file, sticky folder", fs::perms(01777), fs::perms(0222), 0,
        "", "ao\n", 0},
+      {"own file, another group", fs::perms(0777), fs::perms(0664), 0, "",
+       "ao\n", 0, user},
+      {"another user's file", fs::perms(0777), fs::perms(0666), 1, "", "ao\n",
+       1, 1},
   };
   // clang-format on
   for (fs::path folder = fs::temp_directory_path();
@@ -579,7 +659,8 @@ TEST(Charpic, ReplaceAsAnotherUser) {
     sandbox.write("in.txt", "a.\n");
     sandbox.write("out.txt", "old\n");
     fs::permissions(sandbox.path("out.txt"), c.file);
-    ASSERT_EQ(chown(sandbox.path("out.txt").c_str(), 0, c.fileGroup), 0);
+    ASSERT_EQ(chown(sandbox.path("out.txt").c_str(), c.fileOwner, c.fileGroup),
+              0);
     fs::permissions(sandbox.path(""), c.folder);
     RunOptions options;
     options.user = user;
@@ -593,6 +674,7 @@ TEST(Charpic, ReplaceAsAnotherUser) {
     EXPECT_EQ(sandbox.read("out.txt"), c.written);
     struct stat status {};
     ASSERT_EQ(stat(sandbox.path("out.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, c.fileOwner);
     EXPECT_EQ(status.st_gid, c.groupAfter);
     EXPECT_EQ(filesIn(sandbox), (std::set<std::string>{"in.txt", "out.txt"}));
   }
@@ -720,10 +802,36 @@ TEST(Charpic, FailedFilesExitOne) {
        "a.\nao\n", 1, std::nullopt,
        "charpic: cannot write '/dev/full': No space left on device\n",
        "/dev/full"},
+      {"quote, tab, space, DEL and UTF-8 in a name", {"in.txt",
+       "no/it's\ta b\x7f\xc3\xa9", "replace", ".", "o"}, "a.\n", "a.\nao\n",
+       1, std::nullopt, "charpic: cannot write 'no/it'\\''s'$'\\011''a b'$'"
+       "\\177''\xc3\xa9': No such file or directory\n", "such names"},
+      {"closed standard input as INPUT", {"/dev/stdin", "out.txt", "replace",
+       ".", "o"}, "", "", 1, std::nullopt,
+       "charpic: cannot read '/dev/stdin': Bad file descriptor\n", "/dev", 0},
+      {"closed standard input as OUTPUT", {"in.txt", "/dev/stdin", "replace",
+       ".", "o"}, "a.\n", "a.\nao\n", 1, std::nullopt,
+       "charpic: cannot write '/dev/stdin': Bad file descriptor\n", "/dev", 0},
+      {"closed standard error as OUTPUT", {"in.txt", "/dev/stderr", "replace",
+       ".", "o"}, "a.\n", "a.\nao\n", 1, std::nullopt, "", "/dev", 2},
   };
   // clang-format on
   for (const Case& c : cases)
     check(c);
+  // bash reads each name that a message quotes back as that name.
+  for (const Case& c : cases) {
+    if (c.err.empty())
+      continue;
+    const size_t from = c.err.find(" '") + 1;
+    const std::string words = c.err.substr(from, c.err.rfind("': ") + 1 - from);
+    setenv("CHARPIC_TEST_WORDS", ("printf %s " + words).c_str(), 1);
+    FILE* bash = popen("bash -c \"$CHARPIC_TEST_WORDS\"", "r");
+    std::string name(4096, '\0');
+    name.resize(fread(name.data(), 1, name.size(), bash));
+    pclose(bash);
+    EXPECT_EQ(name,
+              c.args[c.err.find("cannot read") != std::string::npos ? 0 : 1]);
+  }
 }
 
 TEST(Charpic, UnreadableInputLeavesOutputAlone) {
@@ -793,7 +901,7 @@ TEST(Charpic, FullStandardOutputExitsOne) {
       const std::string stdoutPath = sandbox.path(output.stdoutPath).string();
       options.stdoutPath = stdoutPath.c_str();
       options.fileSize = output.fileSize;
-      options.closeStdout = output.closed;
+      options.closed = output.closed ? 1 : -1;
       const RunResult result = sandbox.run(args, options);
       EXPECT_EQ(result.err, "charpic: write error: "s + output.error + "\n");
       EXPECT_EQ(result.status, 1);
@@ -818,21 +926,23 @@ TEST(Charpic, MissingArgumentsPrintUsage) {
   // clang-format off
   const struct {
     std::vector<std::string> args;
-    const char* missing;
+    const char* error;
   } runs[] = {
-      {{}, "INPUT"},
-      {{"in.txt", "out.txt", "dilation"}, "COLOUR"},
+      {{}, "missing INPUT"},
+      {{"in.txt", "out.txt", "dilation"}, "missing COLOUR"},
       {{"in.txt", "out.txt", "replace", "."},
-       "the second COLOUR, which replace needs"},
+       "missing the second COLOUR, which replace needs"},
+      {{"--versio"}, "unrecognized option '--versio'"},
+      {{"-x", "out.txt"}, "unrecognized option '-x'"},
   };
   // clang-format on
-  for (const auto& [args, missing] : runs) {
+  for (const auto& [args, error] : runs) {
     SCOPED_TRACE(args.size());
     Sandbox sandbox;
     sandbox.write("in.txt", "a.\n");
     const RunResult result = sandbox.run(args);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "charpic: missing "s + missing +
+    EXPECT_EQ(result.err, "charpic: "s + error +
                               "\nTry 'charpic --help' for more information.\n");
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(sandbox.read("out.txt"), std::nullopt);

@@ -4,20 +4,25 @@ the disk before it takes the old one's place (see check_sync_order). Then
 runs a small replace once for every system call that charpic itself makes
 (not the dynamic loader before main), with that one call failing, for several
 errors; then with the rename refused and each later call failing or getting
-SIGTERM; then with a signal arriving at each call, and with every ending
-signal arriving while the temporary file is written. The work folder has a
-default ACL for another user. After every run it checks that:
+SIGTERM, SIGKILL or SIGUSR1; then with a signal arriving at each call, and
+with every ending signal arriving while the temporary file is written. The
+work folder has a default ACL for another user. After every run it checks
+that:
 
 - OUTPUT holds the old picture or the new one, whole, and keeps its mode,
-  its extended attribute and its lack of an ACL; only a failed write in
-  place may leave it cut short;
+  its extended attribute and its lack of an ACL; only a whole copy beside
+  it may leave it cut short;
 - standard output is a prefix of all that a run prints;
-- no temporary file is left, unless standard error names it whole;
+- no temporary file is left, unless standard error names it whole (or,
+  after SIGKILL, it is whole);
 - a run that exits 0 printed everything and wrote the new picture;
-- a refused temporary file, rename or chmod, or a failed sync of the folder,
-  still exits 0; a failure after a refused rename exits 1;
+- a refused temporary file, owner, ACL, mode or rename, a name taken, or a
+  failed sync of the folder, still exits 0; any other error exits 1 with
+  OUTPUT old (new after printing fails) unless it only asked about a file;
+  a failure after a refused rename exits 1;
 - a run that fails says why in one line on standard error and exits 1;
-- a signal ends the run by that signal, unless the run ignores it.
+- a signal ends the run by that signal, unless the run ignores it; SIGPIPE
+  only once OUTPUT is written.
 
 Each run starts with the ending signals at their defaults, even under nohup.
 
@@ -25,6 +30,7 @@ usage: fault_sweep.py CHARPIC   (CHARPIC_TEST_PROGRAM, if set, wins)
 Exits 77, skipped, where strace is missing or charpic is a Windows build.
 """
 
+import codecs
 import os
 import re
 import shutil
@@ -36,7 +42,8 @@ import tempfile
 
 SYSCALLS = ["openat", "read", "write", "close", "rename", "fchmod", "fchown",
             "newfstatat", "readlink", "fcntl", "unlink", "fsync", "fdatasync",
-            "listxattr", "getxattr", "fsetxattr", "fremovexattr"]
+            "ftruncate", "flistxattr", "fgetxattr", "fsetxattr",
+            "fremovexattr"]
 REFUSALS = ["EACCES", "EPERM", "EBUSY", "EROFS", "EXDEV"]
 ERRORS = ["EIO", "ENOSPC"] + REFUSALS
 # The ending signals charpic catches, but SIGPIPE, which replace defers.
@@ -116,11 +123,30 @@ def trace(program, folder, output, calls, strace_args=()):
         return lines.read().splitlines()
 
 
+def role(name, line):
+    """What the call `name`, traced as `line`, is: the temporary file's
+    "create", a "refusable" step (its metadata, the rename), printing to
+    "stdout", a call that only "asks", one "ignored" that changes nothing
+    written (a close but the temporary file's, the folder's sync), or
+    "strict"."""
+    if name == "openat" and "O_CREAT|O_EXCL" in line:
+        return "create"
+    if name in ("rename", "fchown", "fchmod") or "xattr" in name:
+        return "refusable"
+    if name in ("newfstatat", "fcntl"):
+        return "asks"
+    if (name == "openat" and "O_DIRECTORY" in line) or (
+            name == "close" and ".charpic-" not in line) or (
+            name == "fsync" and "/work>" in line):
+        return "ignored"
+    return "stdout" if line.startswith("write(1<") else "strict"
+
+
 def calls_of_charpic(program, folder, output, strace_args=()):
     """The swept calls that charpic makes after the loader, in order, each as
-    (name, which call of that name it is, counting the loader's too, whether
-    it creates the temporary file). A coverage build's own calls at exit, on
-    its .gcda files, are left out."""
+    (name, which call of that name it is, counting the loader's too, its
+    role). A coverage build's own calls at exit, on its .gcda files, are
+    left out."""
     seen_marker, counts, calls = False, {}, []
     for line in trace(program, folder, output,
                       "rt_sigaction," + ",".join(SYSCALLS),
@@ -130,21 +156,22 @@ def calls_of_charpic(program, folder, output, strace_args=()):
         if name in SYSCALLS:
             counts[name] = counts.get(name, 0) + 1
             if seen_marker and ".gcda" not in line:
-                calls.append((name, counts[name], name == "openat" and
-                              TEMPORARY.search(line) is not None))
+                calls.append((name, counts[name], role(name, line)))
     return calls
 
 
 def sync_order(program, folder, output, strace_args=()):
     """The order of the calls that put a replaced OUTPUT on the disk, one word
-    each: the temporary file written, synced and closed, the rename, the
-    folder synced; where the rename is refused, the temporary file removed
-    and OUTPUT written in place."""
+    each: an existing OUTPUT opened as a redirection opens it, the temporary
+    file created with its mode, written, synced and closed, the rename,
+    OUTPUT's folder synced, OUTPUT closed; where the rename is refused,
+    OUTPUT written in place, then the temporary file removed."""
     words, names = [], {}
+    folder_of_output = os.path.dirname(output) + "/" if "/" in output else "."
     for line in trace(program, folder, output,
                       "openat,write,fsync,fdatasync,close,rename,unlink,"
-                      "fchmod,fsetxattr",
-                      strace_args):
+                      "fchmod,fsetxattr,ftruncate",
+                      ["-s", "5000"] + list(strace_args)):
         call = re.match(r"(\w+)\((\d*)(.*) = (-?\d+)", line)
         if not call:
             continue
@@ -154,10 +181,17 @@ def sync_order(program, folder, output, strace_args=()):
             if "charpic-" in rest:
                 names[result] = "temporary"
                 if "O_CREAT|O_EXCL" in rest:
-                    words.append("create temporary")
-            elif f'"{output}"' in rest and "O_TRUNC" in rest:
+                    path, mode = re.search(r'"(.*)".*, (0\d+)\)', rest).groups()
+                    name = codecs.escape_decode(path)[0].decode("utf-8", "replace")
+                    words.append(f"create temporary {mode}" + (
+                        ", splitting a character" if "\ufffd" in name else ""))
+            elif f'"{output}"' in rest and "O_WRONLY" in rest:
                 names[result] = "output"
-            elif "O_DIRECTORY" in rest and '"/dev/fd"' not in rest:
+                if "O_TRUNC" not in rest:
+                    words.append("open output" if "O_CREAT" in rest and
+                                 "O_NONBLOCK" not in rest
+                                 else "open output unlike a redirection")
+            elif "O_DIRECTORY" in rest and f'"{folder_of_output}"' in rest:
                 names[result] = "folder"
         elif name in ("rename", "unlink"):
             words.append(name)
@@ -169,42 +203,57 @@ def sync_order(program, folder, output, strace_args=()):
 
 
 def check_sync_order(program, folder):
-    """Fails unless the temporary file is created afresh and reaches the disk
-    before the rename and the folder after it, OUTPUT written in place
-    reaches it, /dev/null is never synced, and an OUTPUT with an ACL gives
-    it, kept, to its temporary file before any mode."""
+    """Fails unless the temporary file is created afresh, owner-only where
+    OUTPUT exists, named within the system's limits, and reaches the disk
+    before the rename and OUTPUT's folder after it, the old OUTPUT closed
+    last; OUTPUT written in place reaches it before its copy goes;
+    /dev/null is never synced; and an OUTPUT with an ACL gives it, kept, to
+    its temporary file before any mode."""
     os.setxattr(os.path.join(folder, "in.txt"), ACL, FILE_ACL)
     written = ["write temporary", "fsync temporary", "close temporary",
                "rename"]
-    new = ["create temporary"] + written
-    copied = ["create temporary", "fsetxattr temporary",
+    synced = ["fsync folder", "close folder"]
+    new = ["create temporary 0666"] + written + synced
+    copied = ["open output", "create temporary 0600", "fsetxattr temporary",
               "fchmod temporary"] + written
+    deep = "/".join(["d" * 250] * 16)
+    os.makedirs(os.path.join(folder, deep))
+    os.mkdir(os.path.join(folder, "d"))
     for output, strace_args, wanted in (
-            ("out.txt", [], new + ["fsync folder", "close folder"]),
+            ("out.txt", [], new),
             ("out.txt", ["-e", "inject=rename:error=EPERM"],
-             copied + ["unlink", "write output", "fsync output",
-                       "close output"]),
-            ("/dev/null", [], []),
-            ("in.txt", [], copied + ["fsync folder", "close folder"])):
+             copied + ["ftruncate output", "write output", "fsync output",
+                       "close output", "unlink"]),
+            ("/dev/null", [], ["open output", "write output", "close output"]),
+            ("in.txt", [], copied + synced + ["close output"]),
+            ("d/out.txt", [], new),
+            ("n" * 235 + "\u00e9" + "n" * 18, [], new),
+            (deep + "/" + "n" * 74, [], new)):
         got = sync_order(program, folder, output, strace_args)
         if got != wanted:
-            print(f"OUTPUT {output} {strace_args}: calls {got}, not {wanted}")
+            print(f"OUTPUT {output[:80]} {strace_args}: calls {got}, "
+                  f"not {wanted}")
             return False
     return os.getxattr(os.path.join(folder, "in.txt"), ACL) == FILE_ACL
 
 
-def broken_rules(result, folder, output, old, stdout, must_succeed, signalled,
-                 must_fail=False):
-    """What the run that left `folder` behind did wrong, if anything."""
+def broken_rules(result, folder, output, old, stdout, expect, signalled):
+    """What the run that left `folder` behind did wrong, if anything. `expect`
+    is "succeed", "fail" (with OUTPUT old), "fail in place", "stdout" (a
+    printing error, OUTPUT new) or None (either way)."""
     names = sorted(os.listdir(folder))
+    copy = False
     for name in set(names) - {"in.txt", output}:
+        named = f"'{name}'".encode() in result.stderr
         if (not TEMPORARY.fullmatch(name) or
-                f"'{name}'".encode() not in result.stderr):
+                not (named or signalled == signal.SIGKILL)):
             return f"left {names}"
+        if open(os.path.join(folder, name), "rb").read() != NEW:
+            return f"left {name} without the new picture whole"
+        copy = True
     path = os.path.join(folder, output)
     written = open(path, "rb").read() if os.path.exists(path) else None
-    cut_short = must_fail and written is not None and NEW.startswith(written)
-    if written not in (old, NEW) and not cut_short:
+    if written not in (old, NEW) and not copy:
         return "OUTPUT is neither the old picture nor the new one"
     if old is not None and os.stat(path).st_mode & 0o7777 != MODE:
         return f"OUTPUT's mode is {os.stat(path).st_mode & 0o7777:o}"
@@ -214,19 +263,23 @@ def broken_rules(result, folder, output, old, stdout, must_succeed, signalled,
         return "OUTPUT gained an ACL"
     if not stdout.startswith(result.stdout):
         return "standard output is not a prefix of what a run prints"
-    if must_fail and not signalled and result.returncode != 1:
-        return f"exit {result.returncode} after a failure in place"
     if signalled:
         if result.returncode != -signalled:
             return f"exit {result.returncode}, not ended by signal {signalled}"
+        if expect == "succeed" and written != NEW:
+            return "ended by a held signal before OUTPUT was written"
     elif result.returncode == 0:
         if written != NEW or result.stdout != stdout or result.stderr:
             return "exit 0 without all of the output"
-    elif must_succeed:
+        if expect not in ("succeed", None):
+            return "exit 0 after a failure"
+    elif expect == "succeed":
         return f"exit {result.returncode}, standard error {result.stderr!r}"
     elif result.returncode != 1 or not re.fullmatch(rb"charpic: [^\n]+\n",
                                                      result.stderr):
         return f"exit {result.returncode}, standard error {result.stderr!r}"
+    elif written != {"fail": old, "stdout": NEW}.get(expect, written):
+        return f"OUTPUT is {'new' if written == NEW else 'old'} after a failure"
     return None
 
 
@@ -238,8 +291,7 @@ class Sweep:
         self.stdout = expected_stdout(program, output)
         self.faults = self.failures = 0
 
-    def run(self, folder, injects, must_succeed=False, signalled=None,
-            ignored=None, must_fail=False):
+    def run(self, folder, injects, expect=None, signalled=None, ignored=None):
         fresh_folder(folder)
         # One list of calls to trace: a second one would replace the first.
         strace_args = ["-e", "trace=" + ",".join(name for name, _ in injects)]
@@ -249,55 +301,59 @@ class Sweep:
                              ignored)
         self.faults += 1
         broken = broken_rules(result, folder, self.output, self.old,
-                              self.stdout, must_succeed, signalled, must_fail)
+                              self.stdout, expect, signalled)
         if broken:
             self.failures += 1
             print(f"OUTPUT {self.output}, {injects}: {broken}")
 
     def sweep(self, folder):
         fresh_folder(folder)
-        calls = calls_of_charpic(self.program, folder, self.output)
-        fsyncs = [when for name, when, _ in calls if name == "fsync"]
-        for name, when, creates in calls:
-            # A folder that takes no new files, as /proc, says ENOENT.
-            for error in ERRORS + ["ENOENT"] * creates:
-                # A refused temporary file, rename or chmod, and a failed sync
-                # of the folder (the last fsync), still put the new picture
-                # in place.
-                refused = error in REFUSALS + ["ENOENT"] and (
-                    creates or name == "rename" or
-                    (name == "fchmod" and self.old is not None))
-                must_succeed = refused or (name == "fsync" and
-                                           when == fsyncs[-1])
+        for name, when, role in calls_of_charpic(self.program, folder,
+                                                 self.output):
+            # A folder that takes no new files, as /proc, says ENOENT; a name
+            # already taken, EEXIST.
+            extra = ["ENOENT", "EEXIST"] if role == "create" else []
+            for error in ERRORS + extra:
+                expect = {"ignored": "succeed", "asks": None,
+                          "stdout": "stdout"}.get(role, "fail")
+                if role in ("create", "refusable") and error in REFUSALS + extra:
+                    expect = "succeed"
                 self.run(folder, [(name, f"error={error}:when={when}")],
-                         must_succeed)
+                         expect)
             self.run(folder, [(name, f"signal=SIGTERM:when={when}")],
                      signalled=signal.SIGTERM)
 
     def sweep_refused_rename(self, folder):
         """With the rename refused, fails each call that follows it, or sends
-        SIGTERM at it."""
+        SIGTERM, SIGKILL or SIGUSR1 at it."""
         refuse = ("rename", "error=EPERM")
         fresh_folder(folder)
         calls = calls_of_charpic(self.program, folder, self.output,
                                  ["-e", "inject=rename:error=EPERM"])
-        renamed = calls.index(("rename", 1, False))
+        renamed = calls.index(("rename", 1, "refusable"))
         for name, when, _ in calls[renamed + 1:]:
             for error in ("EIO", "ENOSPC"):
                 self.run(folder, [refuse, (name, f"error={error}:when={when}")],
-                         must_fail=True)
-            self.run(folder, [refuse, (name, f"signal=SIGTERM:when={when}")],
-                     signalled=signal.SIGTERM)
+                         "fail in place")
+            for number in (signal.SIGTERM, signal.SIGKILL, signal.SIGUSR1):
+                self.run(folder,
+                         [refuse, (name, f"signal={int(number)}:when={when}")],
+                         signalled=number)
 
     def sweep_signals(self, folder):
         """Sends each ending signal while the temporary file is synced, and
-        ones that the run was started to ignore."""
+        ones that the run was started to ignore, one with a broken pipe."""
         for number in SIGNALS:
             self.run(folder, [("fsync", f"signal={int(number)}:when=1")],
                      signalled=number)
+        # SIGPIPE waits until OUTPUT is written.
+        self.run(folder, [("fsync", f"signal={int(signal.SIGPIPE)}:when=1")],
+                 "succeed", signalled=signal.SIGPIPE)
         for ignored in (signal.SIGHUP, signal.SIGPIPE):
             self.run(folder, [("fsync", f"signal={int(ignored)}:when=1")],
                      ignored=ignored)
+        self.run(folder, [("write", "error=EPIPE:signal=SIGPIPE:when=1")],
+                 "stdout", ignored=signal.SIGPIPE)
 
 
 def main():
@@ -314,8 +370,8 @@ def main():
         if not check_sync_order(program, folder):
             return 1
     print("sync order: create, write, fsync, close, rename, fsync of the "
-          "folder; after a refused rename, OUTPUT synced in place; "
-          "an ACL before the mode")
+          "folder; after a refused rename, OUTPUT synced in place before "
+          "its copy goes; an ACL before the mode")
     faults = failures = 0
     for output, old in (("in.txt", PICTURE), ("out.txt", None)):
         sweep = Sweep(program, output, old)

@@ -21,10 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// In the child: points file descriptor `fd` at `path`, opened for writing
-// with `flags` besides.
+// In the child: points file descriptor `fd` at `path`, opened with `flags`.
 void redirect(int fd, const char* path, int flags) {
-  const int opened = open(path, O_WRONLY | O_CREAT | flags, 0644);
+  const int opened = open(path, flags, 0644);
   if (opened < 0 || dup2(opened, fd) < 0)
     _exit(127);
   close(opened);
@@ -76,14 +75,18 @@ std::string windowsPath(std::string path) {
 }
 
 // A command line for Windows' cmd that runs `args` with "prog" as the program
-// path, with standard output redirected as `options` says.
+// path, with standard input and output redirected as `options` says.
 std::string windowsCommand(const std::vector<std::string>& args,
                            const RunOptions& options) {
   std::string command = "prog";
   for (const std::string& arg : args)
     command += " " + arg;
-  return command + (options.appendStdout ? " >> " : " > ") +
-         windowsPath(options.stdoutPath);
+  if (options.stdinPath != nullptr)
+    command += " < " + windowsPath(options.stdinPath);
+  if (options.stdoutPath != nullptr)
+    command += (options.appendStdout ? " >> " : " > ") +
+               windowsPath(options.stdoutPath);
+  return command;
 }
 
 }  // namespace
@@ -226,7 +229,8 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
   words.insert(words.end(), args.begin(), args.end());
   // Windows' cmd makes the redirections, as a Windows user's shell would:
   // Wine cannot tell which file a Unix shell's redirection is on.
-  if (wine != nullptr && options.stdoutPath != nullptr) {
+  if (wine != nullptr &&
+      (options.stdoutPath != nullptr || options.stdinPath != nullptr)) {
     fs::copy_file(program, root_ / "prog.exe",
                   fs::copy_options::overwrite_existing);
     setenv("WINEPATH", windowsPath(root_.string()).c_str(), 1);
@@ -240,15 +244,17 @@ pid_t Sandbox::start(const std::vector<std::string>& args, int stdoutFd,
 
   const pid_t pid = fork();
   if (pid == 0) {
-    if (chdir(work_.c_str()) != 0 || dup2(stdoutFd, 1) < 0 ||
-        (options.closeStdout && close(1) != 0))
+    if (chdir(work_.c_str()) != 0 || dup2(stdoutFd, 1) < 0)
       _exit(127);
+    if (options.stdinPath != nullptr)
+      redirect(0, options.stdinPath, O_RDONLY);
     if (options.stderrPath != nullptr)
-      redirect(2, options.stderrPath, O_APPEND);
+      redirect(2, options.stderrPath, O_WRONLY | O_CREAT | O_APPEND);
     else
-      redirect(2, (root_ / "stderr").c_str(), O_TRUNC);
-    if (options.fd3 >= 0 &&
-        (dup2(options.fd3, 3) < 0 || fcntl(3, F_SETFD, 0) < 0))
+      redirect(2, (root_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+    if ((options.fd3 >= 0 &&
+         (dup2(options.fd3, 3) < 0 || fcntl(3, F_SETFD, 0) < 0)) ||
+        (options.closed >= 0 && close(options.closed) != 0))
       _exit(127);
     umask(022);
     limit(RLIMIT_AS, options.addressSpace);

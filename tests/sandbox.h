@@ -26,8 +26,9 @@ struct RunResult {
 
 // How to run charpic, beyond its arguments (under Wine, cmd redirects stdout).
 struct RunOptions {
+  const char* stdinPath = nullptr;   // standard input's file, else the test's
   const char* stdoutPath = nullptr;  // standard output's file, else captured
-  bool closeStdout = false;          // start with standard output closed
+  int closed = -1;                   // a standard stream to start closed
   bool appendStdout = false;         // open that file to append, not truncate
   const char* stderrPath = nullptr;  // standard error's, appended to, else
                                      // captured
