@@ -1,6 +1,8 @@
 #!/bin/sh
 # Writes CHANGELOG.md, kept as Keep a Changelog has it, as a Debian changelog
 # on standard output: the form in which a Debian package carries its history.
+# Each release is stamped a minute before the one after it, at the end of its
+# day, so that releases of one day still come in order.
 # usage: debian-changelog.sh CHANGELOG.md ADDRESS NAME...
 changelog=$1 address=$2
 shift 2
@@ -8,7 +10,7 @@ awk -v maintainer="$* <$address>" '
 function close_entry() {
   if (version == "")
     return
-  command = "date -u -R -d " date
+  command = "date -u -R -d \"" date " 23:59 UTC " releases " minutes ago\""
   command | getline stamp
   close(command)
   printf "\n -- %s  %s\n\n", maintainer, stamp
@@ -21,6 +23,7 @@ function close_entry() {
   version = $2
   gsub(/[][]/, "", version)
   date = $4
+  releases++
   printf "charpic (%s) unstable; urgency=medium\n\n", version
   next
 }

@@ -1,5 +1,6 @@
 # What `cmake --install` puts where, and the packages that CPack makes of it:
-# a .deb and a .tar.gz on Linux, a .zip on Windows.
+# a .deb and a .tar.gz on Linux, a .zip on Windows. The source archive is
+# `git archive`'s, which holds exactly what git tracks.
 
 include(GNUInstallDirs)
 set(maintainer_name "the charpic developers")
@@ -58,9 +59,6 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The source archive holds the files git tracks: what .gitignore names, and
-# git's own folder, stay out. The patterns match whole paths.
-set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "^${PROJECT_SOURCE_DIR}/[.]git/"
-  "^${PROJECT_SOURCE_DIR}/build[^/]*/" "^${PROJECT_SOURCE_DIR}/out[.]txt$")
+# Without dpkg-shlibdeps CPack would make a .deb that declares no Depends.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-checks.cmake)
 include(CPack)
