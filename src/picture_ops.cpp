@@ -55,9 +55,9 @@ std::ptrdiff_t readMore(const File& in, Image& image) {
 // descriptor that `path` or the links that lead from it name by number, or
 // else the file itself.
 File openInput(const char* path) {
-  std::string target;
   if (std::string_view(path) == "-")
     return duplicate(kStandardInput, false);
+  std::string target;
   if (!resolveLinks(path, &target))
     return {};
   const int named = descriptorNamed(target);

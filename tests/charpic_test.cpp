@@ -546,10 +546,8 @@ TEST(Charpic, ReplaceFollowsLinks) {
 // Windows' MAX_PATH, and as relative names longer than it.
 TEST(Charpic, ReplaceWritesTheFileNamed) {
   // clang-format off
-  // A new file; an existing one, which its hard link "twin" keeps; and
-  // descriptors named by number, open on it for writing, which take the
-  // picture, or only for reading, which refuse it, also on a file deleted
-  // beside one that bears the text of its /proc link.
+  // A new file, an existing one, and descriptors named by number open on it,
+  // also on it deleted beside a file that bears its /proc link's text.
   const struct {
     const char* output;  // null: the name itself
     int fd;              // the descriptor open on the name, or -1
@@ -587,7 +585,6 @@ TEST(Charpic, ReplaceWritesTheFileNamed) {
       RunOptions options;
       options.fd3 = fd;
       options.stdinPath = way.fd == 0 ? path.c_str() : nullptr;
-      // What resolving the /proc link's text would have replaced instead.
       const std::string decoy = name + " (deleted)";
       if (!way.named) {
         fs::remove(path);

@@ -124,11 +124,8 @@ def trace(program, folder, output, calls, strace_args=()):
 
 
 def role(name, line):
-    """What the call `name`, traced as `line`, is: the temporary file's
-    "create", a "refusable" step (its metadata, the rename), printing to
-    "stdout", a call that only "asks", one "ignored" that changes nothing
-    written (a close but the temporary file's, the folder's sync), or
-    "strict"."""
+    """What the call `name`, traced as `line`, is, for what its failure must
+    do: "create", "refusable", "stdout", "asks", "ignored" or "strict"."""
     if name == "openat" and "O_CREAT|O_EXCL" in line:
         return "create"
     if name in ("rename", "fchown", "fchmod") or "xattr" in name:
@@ -162,10 +159,9 @@ def calls_of_charpic(program, folder, output, strace_args=()):
 
 def sync_order(program, folder, output, strace_args=()):
     """The order of the calls that put a replaced OUTPUT on the disk, one word
-    each: an existing OUTPUT opened as a redirection opens it, the temporary
-    file created with its mode, written, synced and closed, the rename,
-    OUTPUT's folder synced, OUTPUT closed; where the rename is refused,
-    OUTPUT written in place, then the temporary file removed."""
+    each: OUTPUT opened, the temporary file created, written, synced and
+    closed, the rename, the folder synced, OUTPUT closed; where the rename
+    is refused, OUTPUT written in place and the temporary file removed."""
     words, names = [], {}
     folder_of_output = os.path.dirname(output) + "/" if "/" in output else "."
     for line in trace(program, folder, output,
@@ -203,11 +199,10 @@ def sync_order(program, folder, output, strace_args=()):
 
 
 def check_sync_order(program, folder):
-    """Fails unless the temporary file is created afresh, owner-only where
-    OUTPUT exists, named within the system's limits, and reaches the disk
-    before the rename and OUTPUT's folder after it, the old OUTPUT closed
-    last; OUTPUT written in place reaches it before its copy goes;
-    /dev/null is never synced; and an OUTPUT with an ACL gives it, kept, to
+    """Fails unless the temporary file is created afresh (owner-only for an
+    existing OUTPUT, within the name limits) and reaches the disk before the
+    rename and the folder after it, OUTPUT written in place reaches it,
+    /dev/null is never synced, and an OUTPUT with an ACL gives it, kept, to
     its temporary file before any mode."""
     os.setxattr(os.path.join(folder, "in.txt"), ACL, FILE_ACL)
     written = ["write temporary", "fsync temporary", "close temporary",
@@ -238,9 +233,8 @@ def check_sync_order(program, folder):
 
 
 def broken_rules(result, folder, output, old, stdout, expect, signalled):
-    """What the run that left `folder` behind did wrong, if anything. `expect`
-    is "succeed", "fail" (with OUTPUT old), "fail in place", "stdout" (a
-    printing error, OUTPUT new) or None (either way)."""
+    """What the run that left `folder` behind did wrong, if anything, when it
+    was to "succeed", "fail", "fail in place", fail at "stdout", or None."""
     names = sorted(os.listdir(folder))
     copy = False
     for name in set(names) - {"in.txt", output}:
