@@ -26,8 +26,8 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 
 // The signals that end a process and remove its temporary file first, as
-// git's tempfile removes its own. SIGPIPE is held while a temporary file
-// exists.
+// git's tempfile removes its own. SIGPIPE is held apart, for the whole of a
+// replace (holdBrokenPipe).
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 std::atomic<const char*> pathToRemove{nullptr};
