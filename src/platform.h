@@ -106,11 +106,12 @@ File createTemporaryFile(const std::string& path, unsigned mode);
 void stopRemovingOnSignal();
 
 // Gives `file`, which only its owner may open yet, what the open file `model`
-// carries beyond its bytes: its owner and group, its extended attributes and
-// ACL, less those that only privilege may set, then its permission bits, so
-// that no bit is granted before the ACL that narrows it. Where `model` has no
-// ACL, `file` keeps none. ENOTSUP from a file system without attributes is no
-// failure. On Windows replaceFile() keeps these instead.
+// carries beyond its bytes: its owner and group, both or EPERM; its extended
+// attributes and ACL, less the attributes that only privilege may set; then
+// its permission bits, so that no bit is granted before the ACL that narrows
+// it. Where `model` has no ACL, `file` keeps none. ENOTSUP from a file system
+// without attributes is no failure. On Windows replaceFile() keeps these
+// instead.
 bool copyMetadata(const File& model, const File& file);
 
 // Puts the file `from` in the place of the file `to` in one step, keeping
