@@ -11,21 +11,33 @@
 
 namespace {
 
-// Whether `error`, from creating the temporary file, giving it the old
-// file's owner, group and ACL, or putting it in place, says that the system
-// refuses that step here, rather than that something failed: writing in
-// place may still work. A folder that takes no new files, as /proc does,
-// says ENOENT, and so does writing in place where the folder is missing; a
-// path that leaves no room for the temporary file's name, ENAMETOOLONG.
-bool refused(int error) {
+// Whether `error`, from creating the temporary file (`creating`), giving it
+// OUTPUT's owner, group, ACL and mode, or putting it in OUTPUT's place, says
+// that the system refuses that step here, rather than that something
+// failed: writing in place may still work. Only creating it can also meet a
+// folder that takes no new files, as /proc says with ENOENT, or a name too
+// long for the file system.
+bool refused(int error, bool creating) {
+  if (creating && (error == ENOENT || error == ENAMETOOLONG))
+    return true;
   return error == EACCES || error == EPERM || error == EROFS ||
-         error == EBUSY || error == EXDEV || error == ENOTSUP ||
-         error == ENOENT || error == ENAMETOOLONG;
+         error == EBUSY || error == EXDEV || error == ENOTSUP;
 }
 
 // Says that writing `path` failed with `error`; returns false.
 bool writeFailed(const char* path, int error) {
   reportFileError("cannot write", path, std::strerror(error));
+  return false;
+}
+
+// Says that writing `path` failed with `error` and removes `copy`, naming
+// it where it cannot be removed; returns false.
+bool writeFailed(const char* path, int error, TemporaryFile& copy) {
+  if (copy.remove())
+    return writeFailed(path, error);
+  reportError("cannot write " + quoted(path) + ": " + std::strerror(error) +
+              ", and cannot remove " + quoted(copy.path()) + ": " +
+              std::strerror(errno));
   return false;
 }
 
@@ -40,51 +52,48 @@ bool writeThrough(File file, const char* path, std::string_view bytes) {
   return writeFailed(path, error);
 }
 
-// Removes `temporary`, saying so when it cannot be removed.
-bool discard(TemporaryFile& temporary) {
-  const std::string name = temporary.path();
-  if (temporary.remove())
-    return true;
-  reportFileError("cannot remove", name, std::strerror(errno));
-  return false;
-}
-
-// Empties `file`, open on the regular file `path` (or else opened here),
-// and writes `bytes` over it, as a shell's redirection would, forcing them
-// to the disk. No signal takes effect in between. `copy`, the picture whole
-// beside it where there is one, is removed once that is done, and kept, and
-// named, where it fails.
-bool writeInPlace(const char* path, File file, std::string_view bytes,
-                  TemporaryFile* copy) {
-  const SignalsHeld held;
+// Empties `file`, open on the regular file at `place` (or else opened
+// there), and writes `bytes` over it, as a shell's redirection would,
+// forcing them to the disk.
+bool writeInPlace(const Place& place, File file, std::string_view bytes) {
   if (!file)
-    file = openInPlace(path);
-  if (file && truncateFile(file) && writeAll(file.fd(), bytes) &&
-      syncFile(file) && file.close())
-    return copy == nullptr || discard(*copy);
-  const int error = errno;
-  if (copy == nullptr)
-    return writeFailed(path, error);
-  reportError("cannot write " + quoted(path) + ", whose new picture is in " +
-              quoted(copy->keep()) + ": " + std::strerror(error));
-  return false;
+    file = openInPlace(place);
+  return file && truncateFile(file) && writeAll(file.fd(), bytes) &&
+         syncFile(file) && file.close();
 }
 
 // Writes `bytes` over the regular file `old`, open on `path`, or to the new
-// file `path` where `old` is closed, through a temporary file beside
-// `target`, where `path` leads; or in place where the system refuses that.
-bool replaceWhole(const char* path, const std::string& target, File old,
+// file at `place` where `old` is closed: first to a whole copy on the disk
+// beside it, which then takes its place. Where the system refuses the copy
+// OUTPUT's metadata or place, OUTPUT is written in place, and the copy kept
+// until that is done; where it refuses the copy, in place alone. No signal
+// that can wait takes effect meanwhile.
+bool replaceWhole(const char* path, const Place& place, File old,
                   std::string_view bytes) {
-  TemporaryFile temporary(target, old);
-  const bool created = temporary.created();
-  if (created && !temporary.write(bytes))
+  const SignalsHeld held;
+  TemporaryFile copy(place, old ? 0600 : 0666);
+  if (!copy.created()) {
+    if (refused(errno, true) && writeInPlace(place, std::move(old), bytes))
+      return true;
     return writeFailed(path, errno);
-  if (created && temporary.putInPlace())
+  }
+  if (!copy.write(bytes))
+    return writeFailed(path, errno, copy);
+  if (copy.putInPlace(old))
     return true;
-  if (!refused(errno))
-    return writeFailed(path, errno);
-  return writeInPlace(path, std::move(old), bytes,
-                      created ? &temporary : nullptr);
+  if (!refused(errno, false))
+    return writeFailed(path, errno, copy);
+  if (!writeInPlace(place, std::move(old), bytes)) {
+    copy.keep();
+    reportError("cannot write " + quoted(path) + ", whose new picture is in " +
+                quoted(copy.path()) + ": " + std::strerror(errno));
+    return false;
+  }
+  if (copy.remove())
+    return true;
+  reportError("wrote " + quoted(path) + ", but cannot remove its copy " +
+              quoted(copy.path()) + ": " + std::strerror(errno));
+  return false;
 }
 
 }  // namespace
@@ -92,13 +101,13 @@ bool replaceWhole(const char* path, const std::string& target, File old,
 bool writeOutputFile(const char* path, std::string_view bytes) {
   if (std::string_view(path) == "-")
     return writeThrough(duplicate(kStandardOutput, true), path, bytes);
-  std::string target;
-  if (*path == '\0' || !resolveLinks(path, &target))
-    return writeFailed(path, *path == '\0' ? ENOENT : errno);
-  if (const int named = descriptorNamed(target); named >= 0)
-    return writeThrough(duplicate(named, true), path, bytes);
+  Place place;
+  if (!locate(path, &place))
+    return writeFailed(path, errno);
+  if (place.descriptor >= 0)
+    return writeThrough(duplicate(place.descriptor, true), path, bytes);
   bool regular = false;
-  File old = openExisting(path, &regular);
+  File old = openExisting(place, &regular);
   if (!old && errno != ENOENT)
     return writeFailed(path, errno);
   if (old && !regular)
@@ -108,5 +117,5 @@ bool writeOutputFile(const char* path, std::string_view bytes) {
     if (old && isFileOf(old, stream))
       return writeThrough(duplicate(stream, true), path, bytes);
   }
-  return replaceWhole(path, target, std::move(old), bytes);
+  return replaceWhole(path, place, std::move(old), bytes);
 }

@@ -52,16 +52,15 @@ std::ptrdiff_t readMore(const File& in, Image& image) {
 }
 
 // The file that reading `path` reads: standard input for "-", the
-// descriptor that `path` or the links that lead from it name by number, or
-// else the file itself.
+// descriptor of this process that `path` leads to, or else the file there.
 File openInput(const char* path) {
   if (std::string_view(path) == "-")
     return duplicate(kStandardInput, false);
-  std::string target;
-  if (!resolveLinks(path, &target))
+  Place place;
+  if (!locate(path, &place))
     return {};
-  const int named = descriptorNamed(target);
-  return named >= 0 ? duplicate(named, false) : openForReading(path);
+  return place.descriptor >= 0 ? duplicate(place.descriptor, false)
+                               : openForReading(place);
 }
 
 // Says that reading `path` failed, and why; returns false.

@@ -25,10 +25,9 @@ constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
 constexpr int kStandardError = 2;
 
-// The longest file name, and the longest path, that the system takes in
-// bytes, with no terminating NUL; and what separates the parts of a path.
+// The longest file name that the system takes, in bytes, with no
+// terminating NUL; and what separates the parts of a path.
 extern const size_t kMaxNameLength;
-extern const size_t kMaxPathLength;
 extern const char kPathSeparators[];
 
 // Writes all of `bytes` to the open file `fd`, in as few calls as the
@@ -43,25 +42,38 @@ bool writeAll(int fd, std::string_view bytes);
 void holdBrokenPipe();
 void releaseBrokenPipe();
 
-// The descriptor that `path` names by its number, as /dev/fd/3 and
-// /proc/self/fd/3 do; -1 for any other name.
-int descriptorNamed(const std::string& path);
-
 // A new descriptor on the open file `fd`, sharing its position. EBADF where
 // `fd` is not open, not open for writing where `writing` is set, or a
 // standard stream that was closed when the process started.
 File duplicate(int fd, bool writing);
 
-// Opens the file `path` for reading; EISDIR for a folder.
-File openForReading(const char* path);
+// Where a path leads once its symbolic links are followed: one of this
+// process's descriptors, or a name in a folder, which may not exist yet.
+struct Place {
+  int descriptor = -1;  // the descriptor, or -1 for a name in a folder
+  File folder;          // the folder that holds `name`; closed: the working one
+  std::string name;     // the file's name there
+  std::string path;     // the path to it as the links spell it, for messages
+};
 
-// Opens the existing file `path` for writing without emptying it, as a
+// Finds where `path` leads, following each symbolic link from its own
+// folder. A name in a folder of this process's descriptors, however the
+// path reaches it (/dev/fd/3, /proc/thread-self/fd/3, /dev/stdout), is that
+// descriptor. Any other link in /proc is left for the system to follow: its
+// text may name no file, or another than the one it leads to. ENOENT for an
+// empty path, ELOOP for a chain of links that does not end.
+bool locate(const char* path, Place* place);
+
+// Opens the file at `place` for reading; EISDIR for a folder.
+File openForReading(const Place& place);
+
+// Opens the existing file at `place` for writing without emptying it, as a
 // shell's redirection opens it, and says in `regular` whether it is a
-// regular file; ENOENT where no file has that name.
-File openExisting(const char* path, bool* regular);
+// regular file; ENOENT where no file is there.
+File openExisting(const Place& place, bool* regular);
 
-// Opens the file `path` for writing, creating it where it is missing.
-File openInPlace(const char* path);
+// Opens the file at `place` for writing, creating it where it is missing.
+File openInPlace(const Place& place);
 
 // Whether `file` is a regular file that the descriptor `fd` is open on too.
 bool isFileOf(const File& file, int fd);
@@ -80,12 +92,6 @@ bool truncateFile(const File& file);
 // any.
 bool syncFile(const File& file);
 
-// The path that writing to `path` reaches: `path` with every symbolic link
-// followed, each read whole, to the file a dangling link would create, or to
-// a name that descriptorNamed() knows, which is no link to follow. ELOOP for
-// a chain that does not end.
-bool resolveLinks(const std::string& path, std::string* resolved);
-
 // While one lives, every signal that can wait (on Windows, Ctrl-C and
 // Ctrl-Break) waits, and takes effect once it goes. One at a time.
 class SignalsHeld {
@@ -96,14 +102,13 @@ class SignalsHeld {
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 };
 
-// Creates the file `path` for writing bytes; it must not exist yet, and a
-// link at that name is never followed. Its permission bits are `mode` less
-// the process's umask, where the system has them. Until stopRemovingOnSignal(),
-// SIGHUP, SIGINT, SIGQUIT and SIGTERM (on Windows, Ctrl-C and Ctrl-Break)
-// remove the file before they end the process, from the moment it exists;
-// `path` must stay valid until then.
-File createTemporaryFile(const std::string& path, unsigned mode);
-void stopRemovingOnSignal();
+// Creates the file `name` in `folder` for writing; it must not exist yet,
+// and a link at that name is never followed. Its permission bits are `mode`
+// less the process's umask, where the system has them.
+File createFile(const File& folder, const std::string& name, unsigned mode);
+
+// Removes the file `name` from `folder`.
+bool removeFile(const File& folder, const std::string& name);
 
 // Gives `file`, which only its owner may open yet, what the open file `model`
 // carries beyond its bytes: its owner and group, both or EPERM; its extended
@@ -114,10 +119,11 @@ void stopRemovingOnSignal();
 // instead.
 bool copyMetadata(const File& model, const File& file);
 
-// Puts the file `from` in the place of the file `to` in one step, keeping
-// `to`'s ACL and attributes where the system keeps them apart from its
-// bytes, and forces the new name onto stable storage as far as the system
-// lets it.
-bool replaceFile(const std::string& from, const std::string& to);
+// Puts the file `from` in the place of the file `to`, both in `folder`, in
+// one step, keeping `to`'s ACL and attributes where the system keeps them
+// apart from its bytes, and forces the new name onto stable storage as far
+// as the system lets it.
+bool replaceFile(const File& folder, const std::string& from,
+                 const std::string& to);
 
 #endif  // CHARPIC_PLATFORM_H_

@@ -5,11 +5,10 @@
 #include <sys/xattr.h>
 #endif
 
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
-#include <cstdio>
+#include <initializer_list>
 #include <string_view>
 #include <utility>
 
@@ -17,31 +16,18 @@
 
 // Linux's limits, which other POSIX systems meet or exceed.
 const size_t kMaxNameLength = 255;
-const size_t kMaxPathLength = 4095;
 const char kPathSeparators[] = "/";
 
 namespace {
 
-// How many symbolic links a path may pass through, as on Linux.
+// The longest path, and how many symbolic links a path may pass through.
+constexpr size_t kMaxPathLength = 4095;
 constexpr int kMaxLinkHops = 40;
 
-// The signals that end a process and remove its temporary file first, as
-// git's tempfile removes its own. SIGPIPE is held apart, for the whole of a
-// replace (holdBrokenPipe).
-constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-
-std::atomic<const char*> pathToRemove{nullptr};
 // Which standard streams were closed at the start and hold /dev/null.
 bool standIn[kStandardError + 1] = {};
 sigset_t maskBeforeHold;
 sigset_t brokenPipe;  // SIGPIPE, where it is held, or nothing
-
-void removeAndResignal(int signal) {
-  if (const char* path = pathToRemove.load())
-    unlink(path);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
 
 // Whether `signal` would end the process as it stands: not where the
 // process was started to ignore it (as nohup makes it ignore SIGHUP), nor
@@ -52,23 +38,40 @@ bool endsProcess(int signal) {
          action.sa_handler == SIG_DFL;
 }
 
-// Makes each ending signal that would end the process run removeAndResignal.
-void catchEndingSignals() {
-  for (const int signal : kEndingSignals) {
-    if (!endsProcess(signal))
-      continue;
-    struct sigaction action {};
-    action.sa_handler = removeAndResignal;
-    sigfillset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(signal, &action, nullptr);
-  }
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The folder part of `path`, up to and with its last slash; empty for a
-// bare name.
-std::string folderOf(const std::string& path) {
-  return path.substr(0, path.rfind('/') + 1);
+// Whether `folder` is where this process's descriptors, or its thread's,
+// have their links, named by number.
+bool holdsOwnDescriptors(const File& folder) {
+  struct stat opened {};
+  struct stat own {};
+  if (fstat(folder.fd(), &opened) != 0)
+    return false;
+  for (const char* fds : {"/proc/self/fd", "/proc/thread-self/fd"}) {
+    if (stat(fds, &own) == 0 && sameFile(opened, own))
+      return true;
+  }
+  return false;
+}
+
+// Whether `name` in `folder` is a symbolic link whose text is a path to
+// follow: not one in /proc, whose text may name no file, or another.
+bool isLinkToFollow(const File& folder, const std::string& name) {
+  struct stat link {};
+  struct stat proc {};
+  return fstatat(folder.fd(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISLNK(link.st_mode) &&
+         (stat("/proc", &proc) != 0 || link.st_dev != proc.st_dev);
+}
+
+// The descriptor that `name`, in a folder of this process's descriptors,
+// names by number; -1 for any other name.
+int descriptorNamed(const std::string& name) {
+  int fd = -1;
+  const char* end = name.data() + name.size();
+  return std::from_chars(name.data(), end, fd).ptr == end ? fd : -1;
 }
 
 // Whether failing to set the attribute `name` with `error` leaves nothing
@@ -145,18 +148,6 @@ void holdBrokenPipe() {
 
 void releaseBrokenPipe() { sigprocmask(SIG_UNBLOCK, &brokenPipe, nullptr); }
 
-int descriptorNamed(const std::string& path) {
-  for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
-    int fd = -1;
-    const char* end = path.data() + path.size();
-    if (path.size() > folder.size() &&
-        path.compare(0, folder.size(), folder) == 0 &&
-        std::from_chars(path.data() + folder.size(), end, fd).ptr == end)
-      return fd;
-  }
-  return -1;
-}
-
 File duplicate(int fd, bool writing) {
   const bool closed = fd >= 0 && fd <= kStandardError && standIn[fd];
   const int flags = closed ? -1 : fcntl(fd, F_GETFL);
@@ -167,27 +158,61 @@ File duplicate(int fd, bool writing) {
   return File(fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
-File openForReading(const char* path) {
-  // A folder opens, and reading it says EISDIR.
-  return File(open(path, O_RDONLY | O_CLOEXEC));
+bool locate(const char* path, Place* place) {
+  place->path = path;
+  std::string rest = path;  // what is left to follow, from place->folder
+  for (int hop = 0; hop <= kMaxLinkHops && !rest.empty(); ++hop) {
+    // Opened step by step, so that no path grows longer than a link's text.
+    const size_t nameStart = rest.rfind('/') + 1;  // 0 for a bare name
+    const std::string folder = rest.substr(0, nameStart);
+    place->folder = File(openat(place->folder ? place->folder.fd() : AT_FDCWD,
+                                folder.empty() ? "." : folder.c_str(),
+                                O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!place->folder)
+      return false;
+    place->name = nameStart < rest.size() ? rest.substr(nameStart) : ".";
+    if (holdsOwnDescriptors(place->folder))
+      place->descriptor = descriptorNamed(place->name);
+    if (place->descriptor >= 0 || !isLinkToFollow(place->folder, place->name))
+      return true;
+    std::string link(kMaxPathLength + 1, '\0');
+    const ssize_t size = readlinkat(place->folder.fd(), place->name.c_str(),
+                                    link.data(), link.size());
+    if (size < 0)
+      return false;
+    link.resize(static_cast<size_t>(size));
+    place->path =
+        link[0] == '/'
+            ? link
+            : place->path.substr(0, place->path.rfind('/') + 1) + link;
+    rest = std::move(link);
+  }
+  errno = rest.empty() ? ENOENT : ELOOP;
+  return false;
 }
 
-File openExisting(const char* path, bool* regular) {
+File openForReading(const Place& place) {
+  // A folder opens, and reading it says EISDIR.
+  return File(
+      openat(place.folder.fd(), place.name.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+File openExisting(const Place& place, bool* regular) {
   struct stat status {};
-  if (stat(path, &status) != 0)
+  if (fstatat(place.folder.fd(), place.name.c_str(), &status, 0) != 0)
     return {};
   // O_CREAT, though the file exists, so that the kernel's rules for opening
   // files in sticky folders apply as they do to a shell's redirection.
-  File file(open(path, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666));
+  File file = openInPlace(place);
   if (!file || fstat(file.fd(), &status) != 0)
     return {};
   *regular = S_ISREG(status.st_mode);
   return file;
 }
 
-File openInPlace(const char* path) {
-  return File(
-      open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0666));
+File openInPlace(const Place& place) {
+  return File(openat(place.folder.fd(), place.name.c_str(),
+                     O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666));
 }
 
 bool isFileOf(const File& file, int fd) {
@@ -195,8 +220,7 @@ bool isFileOf(const File& file, int fd) {
   struct stat other {};
   // A stand-in for a closed stream is no regular file.
   return fstat(file.fd(), &opened) == 0 && S_ISREG(opened.st_mode) &&
-         fstat(fd, &other) == 0 && opened.st_dev == other.st_dev &&
-         opened.st_ino == other.st_ino;
+         fstat(fd, &other) == 0 && sameFile(opened, other);
 }
 
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {
@@ -221,32 +245,6 @@ bool syncFile(const File& file) {
   return fsync(file.fd()) == 0 || errno == EINVAL;
 }
 
-bool resolveLinks(const std::string& path, std::string* resolved) {
-  *resolved = path;
-  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-    // Room for the longest path, not the size lstat gives: /proc gives 64
-    // for links of any length.
-    if (descriptorNamed(*resolved) >= 0)
-      return true;
-    std::string link(kMaxPathLength + 1, '\0');
-    const ssize_t size = readlink(resolved->c_str(), link.data(), link.size());
-    // No link, no file yet, or a name too long to ask about: writing there
-    // says what is wrong with the name, if anything.
-    if (size < 0)
-      return errno == EINVAL || errno == ENOENT || errno == ENAMETOOLONG;
-    if (static_cast<size_t>(size) > kMaxPathLength) {
-      errno = ENAMETOOLONG;
-      return false;
-    }
-    link.resize(static_cast<size_t>(size));
-    if (link[0] != '/')
-      link.insert(0, folderOf(*resolved));
-    *resolved = std::move(link);
-  }
-  errno = ELOOP;
-  return false;
-}
-
 SignalsHeld::SignalsHeld() {
   sigset_t all;
   sigfillset(&all);
@@ -257,18 +255,15 @@ SignalsHeld::~SignalsHeld() {
   sigprocmask(SIG_SETMASK, &maskBeforeHold, nullptr);
 }
 
-File createTemporaryFile(const std::string& path, unsigned mode) {
-  catchEndingSignals();
-  // Signals wait while the file is made and its name kept for them.
-  const SignalsHeld held;
-  File file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                 static_cast<mode_t>(mode)));
-  if (file)
-    pathToRemove.store(path.c_str());
-  return file;
+File createFile(const File& folder, const std::string& name, unsigned mode) {
+  return File(openat(folder.fd(), name.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
+                     static_cast<mode_t>(mode)));
 }
 
-void stopRemovingOnSignal() { pathToRemove.store(nullptr); }
+bool removeFile(const File& folder, const std::string& name) {
+  return unlinkat(folder.fd(), name.c_str(), 0) == 0;
+}
 
 bool copyMetadata(const File& model, const File& file) {
   struct stat status {};
@@ -280,14 +275,15 @@ bool copyMetadata(const File& model, const File& file) {
          fchmod(file.fd(), status.st_mode & 07777) == 0;
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) != 0)
+bool replaceFile(const File& folder, const std::string& from,
+                 const std::string& to) {
+  if (renameat(folder.fd(), from.c_str(), folder.fd(), to.c_str()) != 0)
     return false;
   // The folder holds the new name. Some file systems refuse to sync a
-  // folder; the file is in place all the same, so that is no failure.
-  const std::string folder = folderOf(to);
-  const File synced(open(folder.empty() ? "." : folder.c_str(),
-                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // folder, and a folder may be open to search alone; the file is in place
+  // all the same, so that is no failure.
+  const File synced(
+      openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (synced)
     fsync(synced.fd());
   return true;

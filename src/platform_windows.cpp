@@ -14,15 +14,12 @@
 
 #include "platform.h"
 
-// Names of up to 255 characters, and the 260 of MAX_PATH less its NUL,
-// which the system's narrow functions take without long-path support.
+// Names of up to 255 characters.
 const size_t kMaxNameLength = 255;
-const size_t kMaxPathLength = 259;
 const char kPathSeparators[] = "/\\";
 
 namespace {
 
-std::atomic<const wchar_t*> pathToRemove{nullptr};
 std::atomic<bool> signalsHeld{false};
 
 // The errno values that say what the system's errors say; EIO for any
@@ -70,7 +67,7 @@ std::wstring fullPath(const std::string& path) {
 
 // The file `path`, opened only to ask about it; INVALID_HANDLE_VALUE, with
 // errno set, when it cannot be.
-HANDLE openToQuery(const char* path) {
+HANDLE openToQuery(const std::string& path) {
   HANDLE handle =
       CreateFileW(fullPath(path).c_str(), 0,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -105,7 +102,7 @@ bool sameFile(HANDLE a, HANDLE b) {
 }
 
 // Whether `path` names the file that `fd` is open on.
-bool isFileAt(const char* path, int fd) {
+bool isFileAt(const std::string& path, int fd) {
   HANDLE handle = openToQuery(path);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
@@ -121,7 +118,7 @@ bool failed() {
 }
 
 // Whether `path` names a folder, setting errno to EISDIR if so.
-bool isFolder(const char* path) {
+bool isFolder(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(fullPath(path).c_str());
   const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
                       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -146,18 +143,10 @@ File fileOf(HANDLE handle, int flags) {
 }
 
 // Runs on a thread of its own when Ctrl-C or Ctrl-Break arrives.
-BOOL WINAPI removeOnControl(DWORD /*event*/) {
+BOOL WINAPI waitWhileHeld(DWORD /*event*/) {
   while (signalsHeld.load())
     Sleep(10);
-  if (const wchar_t* path = pathToRemove.load())
-    DeleteFileW(path);
   return FALSE;  // the default handler then ends the process
-}
-
-void handleControl() {
-  static bool handled = false;
-  if (!handled)
-    handled = SetConsoleCtrlHandler(removeOnControl, TRUE) != 0;
 }
 
 }  // namespace
@@ -187,24 +176,30 @@ void holdBrokenPipe() {}
 
 void releaseBrokenPipe() {}
 
-int descriptorNamed(const std::string& /*path*/) { return -1; }
-
 File duplicate(int fd, bool /*writing*/) { return File(_dup(fd)); }
 
-File openForReading(const char* path) {
-  // A folder cannot be opened here at all, and would say EACCES.
-  if (isFolder(path))
-    return {};
-  return File(_open(path, _O_RDONLY | _O_BINARY));
+bool locate(const char* path, Place* place) {
+  // The C library here does not see symbolic links, so the name itself is
+  // what is read or written, from the working folder.
+  place->path = place->name = path;
+  errno = ENOENT;
+  return *path != '\0';
 }
 
-File openExisting(const char* path, bool* regular) {
-  if (isFolder(path))
+File openForReading(const Place& place) {
+  // A folder cannot be opened here at all, and would say EACCES.
+  if (isFolder(place.name))
+    return {};
+  return File(_open(place.name.c_str(), _O_RDONLY | _O_BINARY));
+}
+
+File openExisting(const Place& place, bool* regular) {
+  if (isFolder(place.name))
     return {};
   // Shared for deletion, so that replaceFile() can put a new file in its
   // place while it is open.
   File file = fileOf(
-      CreateFileW(fullPath(path).c_str(), GENERIC_WRITE,
+      CreateFileW(fullPath(place.name).c_str(), GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
       _O_WRONLY | _O_BINARY);
@@ -212,7 +207,7 @@ File openExisting(const char* path, bool* regular) {
   // writer; the stream itself still writes it.
   const int error = errno;
   for (const int stream : {kStandardOutput, kStandardError}) {
-    if (!file && error == EACCES && isFileAt(path, stream))
+    if (!file && error == EACCES && isFileAt(place.name, stream))
       file = File(_dup(stream));
   }
   *regular = file && GetFileType(handleOf(file.fd())) == FILE_TYPE_DISK;
@@ -220,8 +215,8 @@ File openExisting(const char* path, bool* regular) {
   return file;
 }
 
-File openInPlace(const char* path) {
-  return File(_open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+File openInPlace(const Place& place) {
+  return File(_open(place.name.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY,
                     _S_IREAD | _S_IWRITE));
 }
 
@@ -247,45 +242,37 @@ bool syncFile(const File& file) {
   return FlushFileBuffers(handleOf(file.fd())) || failed();
 }
 
-bool resolveLinks(const std::string& path, std::string* resolved) {
-  // The C library here does not see symbolic links, so the name itself is
-  // what gets written.
-  *resolved = path;
-  return true;
-}
-
 SignalsHeld::SignalsHeld() {
-  handleControl();
-  signalsHeld.store(true);
+  // Held only where the handler that waits is in place; it is set once.
+  static const bool handling = SetConsoleCtrlHandler(waitWhileHeld, TRUE) != 0;
+  signalsHeld.store(handling);
 }
 
 SignalsHeld::~SignalsHeld() { signalsHeld.store(false); }
 
-File createTemporaryFile(const std::string& path, unsigned /*mode*/) {
-  handleControl();
-  // The one temporary file's name, as the control handler removes it.
-  static std::wstring name;
-  name = fullPath(path);
-  // Shared for deletion, so that a Ctrl-C can remove it while it is open.
-  File file = fileOf(CreateFileW(name.c_str(), GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
-                     _O_WRONLY | _O_BINARY);
-  if (file)
-    pathToRemove.store(name.c_str());
-  else if (errno == EMFILE)
-    DeleteFileW(name.c_str());
+File createFile(const File& /*folder*/, const std::string& name,
+                unsigned /*mode*/) {
+  const std::wstring path = fullPath(name);
+  File file =
+      fileOf(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+             _O_WRONLY | _O_BINARY);
+  if (!file && errno == EMFILE)
+    DeleteFileW(path.c_str());
   return file;
 }
 
-void stopRemovingOnSignal() { pathToRemove.store(nullptr); }
+bool removeFile(const File& /*folder*/, const std::string& name) {
+  return DeleteFileW(fullPath(name).c_str()) || failed();
+}
 
 bool copyMetadata(const File& /*model*/, const File& /*file*/) {
   // ReplaceFile keeps the target's ACL and attributes.
   return true;
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
+bool replaceFile(const File& /*folder*/, const std::string& from,
+                 const std::string& to) {
   // Write-through returns once the move is on the disk.
   const std::wstring source = fullPath(from);
   const std::wstring target = fullPath(to);

@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <random>
 #include <utility>
-
-#include "platform.h"
 
 namespace {
 
@@ -19,15 +16,13 @@ constexpr size_t kTemporaryLength = kTemporaryMark.size() + 10;
 // How many names are tried before giving up on finding one that is free.
 constexpr int kAttempts = 100;
 
-// The start of the name of a temporary file beside `target`: `target`, cut
-// at the end of its name where the name or the whole path would otherwise
-// grow too long for the system, then the mark that the number follows.
+// The start of the name of a temporary file beside `target`: `target`'s
+// name, cut where it would otherwise grow too long for the system, then the
+// mark that the number follows.
 std::string temporaryPrefix(const std::string& target) {
   const size_t nameStart = target.find_last_of(kPathSeparators) + 1;
-  const size_t pathRoom = kMaxPathLength - kTemporaryLength;
   size_t kept =
-      std::min({target.size() - nameStart, kMaxNameLength - kTemporaryLength,
-                nameStart < pathRoom ? pathRoom - nameStart : 0});
+      std::min(target.size() - nameStart, kMaxNameLength - kTemporaryLength);
   // Not within a UTF-8 character: a byte 10xxxxxx continues one.
   while (kept > 0 &&
          (static_cast<unsigned char>(target[nameStart + kept]) & 0xC0) == 0x80)
@@ -37,52 +32,46 @@ std::string temporaryPrefix(const std::string& target) {
 
 }  // namespace
 
-TemporaryFile::TemporaryFile(std::string target, const File& model)
-    : target_(std::move(target)) {
-  const std::string prefix = temporaryPrefix(target_);
+TemporaryFile::TemporaryFile(const Place& target, unsigned mode)
+    : target_(target) {
+  const std::string prefix = temporaryPrefix(target_.name);
   std::minstd_rand random(static_cast<unsigned>(
       std::chrono::steady_clock::now().time_since_epoch().count()));
   // The first name is always the same, so that a copy left behind is easy to
   // find; the others are drawn at random, so that no one can take them all.
   for (int attempt = 0; attempt < kAttempts && !file_; ++attempt) {
-    path_ = prefix + std::to_string(attempt == 0 ? 0 : random());
-    file_ = createTemporaryFile(path_, model ? 0600 : 0666);
+    name_ = prefix + std::to_string(attempt == 0 ? 0 : random());
+    file_ = createFile(target_.folder, name_, mode);
     if (!file_ && errno != EEXIST)
       break;
   }
-  if (!file_) {
-    path_.clear();
-  } else if (model && !copyMetadata(model, file_)) {
-    const int error = errno;
-    remove();
-    errno = error;
-  }
+  if (!file_)
+    name_.clear();
+  path_ =
+      target.path.substr(0, target.path.size() - target.name.size()) + name_;
 }
 
 TemporaryFile::~TemporaryFile() { remove(); }
 
 bool TemporaryFile::write(std::string_view bytes) {
-  return writeAll(file_.fd(), bytes) && syncFile(file_) && file_.close();
+  return writeAll(file_.fd(), bytes) && syncFile(file_);
 }
 
-bool TemporaryFile::putInPlace() {
-  if (!replaceFile(path_, target_))
+bool TemporaryFile::putInPlace(const File& model) {
+  const bool copied = !model || copyMetadata(model, file_);
+  const int error = errno;
+  // Its bytes are on the disk: closing it can report nothing more.
+  file_.close();
+  errno = error;
+  if (!copied || !replaceFile(target_.folder, name_, target_.name))
     return false;
-  keep();
+  name_.clear();
   return true;
 }
 
-std::string TemporaryFile::keep() {
-  stopRemovingOnSignal();
-  return std::exchange(path_, {});
-}
-
 bool TemporaryFile::remove() {
-  if (path_.empty())
+  if (name_.empty())
     return true;
   file_.close();
-  const bool removed = std::remove(path_.c_str()) == 0;
-  stopRemovingOnSignal();
-  path_.clear();
-  return removed;
+  return removeFile(target_.folder, std::exchange(name_, {}));
 }

@@ -5,42 +5,45 @@
 #include <string_view>
 
 #include "file.h"
+#include "platform.h"
 
 // A new file beside a target file, named after it, that is to take the
-// target's place in one step once it is whole. From its creation until it is
-// put in place, removed or kept, an ending signal removes it first; going out
-// of scope removes it too. Calls that fail return false with errno set.
+// target's place in one step once it is whole. Going out of scope removes
+// it, unless it is in place or kept. Calls that fail return false with errno
+// set.
 class TemporaryFile {
  public:
-  // Creates the file beside `target`. Where `model`, the target, is open, the
-  // file is open to its owner alone until it has the model's owner, group,
-  // ACL, attributes and mode (see copyMetadata); without a model it gets
-  // 0666 less the umask, as a new file does. created() says whether all that
-  // worked; where it did not, no file is left.
-  TemporaryFile(std::string target, const File& model);
+  // Creates the file beside `target`, which must outlive it, with `mode` less
+  // the umask. created() says whether that worked.
+  TemporaryFile(const Place& target, unsigned mode);
   ~TemporaryFile();
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  [[nodiscard]] bool created() const { return !path_.empty(); }
+  [[nodiscard]] bool created() const { return !name_.empty(); }
+
+  // The file's path, beside the target's as the target's path spells it.
   [[nodiscard]] const std::string& path() const { return path_; }
 
-  // Writes `bytes`, forces them onto stable storage, and closes the file.
+  // Writes `bytes` and forces them onto stable storage: the file is then a
+  // whole copy of them.
   bool write(std::string_view bytes);
 
-  // Puts the written file in the target's place.
-  bool putInPlace();
+  // Gives the written file what `model`, where open, carries beyond its
+  // bytes (see copyMetadata), closes it, and puts it in the target's place.
+  // Where either step fails the file stays, closed, as it is.
+  bool putInPlace(const File& model);
 
-  // Leaves the file where it is, whatever happens later; returns its name.
-  std::string keep();
+  // Leaves the file where it is, whatever happens later.
+  void keep() { name_.clear(); }
 
-  // Removes the file, unless it is gone already. Either way path() is empty
-  // afterwards.
+  // Removes the file, unless it is in place or kept.
   bool remove();
 
  private:
-  std::string target_;
-  std::string path_;  // empty once the file is gone, in place or kept
+  const Place& target_;
+  std::string name_;  // in the target's folder; empty once in place or kept
+  std::string path_;
   File file_;
 };
 

@@ -77,11 +77,13 @@ struct Case {
   const char* stdinName = nullptr;     // standard input's file in the folder
   // Files made before the run, which stay as they are but for out.txt.
   std::vector<std::pair<std::string, std::string>> files{};
-  bool lockedFolder = false;  // the folder takes no new files (needs root)
+  // The folder's attribute (needs root): "i", it takes no new files; "a", it
+  // lets none go.
+  const char* folderAttribute = nullptr;
 };
 
-// Makes the sandbox's folder immutable ("+i"), so that it takes no new
-// files, or mutable again ("-i"), where the test may (as root).
+// Sets the attribute `flag` of the sandbox's folder ("+i", "+a") or clears
+// it ("-i"), where the test may (as root).
 bool chattr(const Sandbox& sandbox, const std::string& flag) {
   const std::string folder = sandbox.path("").string();
   return std::system(
@@ -99,7 +101,9 @@ void check(const Case& c) {
   sandbox.write("in.txt", c.picture);
   for (const auto& [name, bytes] : c.files)
     sandbox.write(name, bytes);
-  if (c.lockedFolder && !chattr(sandbox, "+i")) {
+  const std::string attribute =
+      c.folderAttribute != nullptr ? c.folderAttribute : "";
+  if (!attribute.empty() && !chattr(sandbox, "+" + attribute)) {
     std::cout << "Skipped \"" << c.name << "\": needs root\n";
     return;
   }
@@ -109,8 +113,8 @@ void check(const Case& c) {
       sandbox.path(c.stdinName != nullptr ? c.stdinName : "");
   options.stdinPath = c.stdinName != nullptr ? stdinPath.c_str() : nullptr;
   const RunResult result = sandbox.run(c.args, options);
-  if (c.lockedFolder)
-    chattr(sandbox, "-i");
+  if (!attribute.empty())
+    chattr(sandbox, "-" + attribute);
   EXPECT_EQ(result.out, echo(c.args) + c.out);
   EXPECT_EQ(result.err, c.err);
   EXPECT_EQ(result.status, c.status);
@@ -213,7 +217,11 @@ TEST(Charpic, Replace) {
        nullptr, -1, nullptr, {{"out.txt.charpic-0", "kept\n"}}},
       {"folder that takes no new files, over a longer file", dotToO, "a.\n",
        "a.\nao\n", 0, "ao\n", "", nullptr, -1, nullptr,
-       {{"out.txt", "a longer old picture\n"}}, true},
+       {{"out.txt", "a longer old picture\n"}}, "i"},
+      {"folder that lets no file go", dotToO, "a.\n", "a.\nao\n", 1, "ao\n",
+       "charpic: wrote 'out.txt', but cannot remove its copy "
+       "'out.txt.charpic-0': Operation not permitted\n", nullptr, -1, nullptr,
+       {{"out.txt", ""}}, "a"},
   };
   // clang-format on
   for (const Case& c : cases)
@@ -424,6 +432,7 @@ TEST(Charpic, ReplaceIntoStandardOutputsFile) {
       {"/dev/stderr", false, "", 1, "@a.\nao\nend\n", "ao\n"},
       {"/dev/stderr", true, "old\n", 2, "old\nao\nend\n"},
       {"/dev/fd/3", true, "old\n", 3, "old\nao\nend\n"},
+      {"/proc/thread-self/fd/3", true, "old\n", 3, "old\nao\nend\n"},
       {"/dev/fd/3", true, "old\n", 3, "old\nao\nend\n", "", 0, nullptr, true},
       {"log.txt", true, "old\n", 1, "old\n@" + big + bigO + bigO + "end\n", "", 0,
        nullptr, false, big},
@@ -547,10 +556,11 @@ TEST(Charpic, ReplaceFollowsLinks) {
 TEST(Charpic, ReplaceWritesTheFileNamed) {
   // clang-format off
   // A new file, an existing one, and descriptors named by number open on it,
-  // also on it deleted beside a file that bears its /proc link's text.
+  // also on it deleted beside a file that bears its /proc link's text, the
+  // last one the test's own, which charpic reaches through /proc/PID/fd.
   const struct {
-    const char* output;  // null: the name itself
-    int fd;              // the descriptor open on the name, or -1
+    const char* output;  // null: the name itself, or the test's descriptor
+    int fd;              // the descriptor open on the name, or -1; 4: the test's
     bool refused;        // read-only, so refused with "Bad file descriptor"
     std::optional<std::string> named;  // the name afterwards
     std::optional<std::string> twin;   // the hard link afterwards
@@ -560,6 +570,9 @@ TEST(Charpic, ReplaceWritesTheFileNamed) {
       {"/proc/self/fd/3", 3, false, "ao\n", "ao\n"},
       {"/dev/fd/0", 0, true, "old\n", "old\n"},
       {"/proc/self/fd/3", 3, true, std::nullopt, "old\n"},
+      {"/proc/thread-self/fd/3", 3, true, std::nullopt, "old\n"},
+      {"//dev/fd/./3", 3, true, std::nullopt, "old\n"},
+      {nullptr, 4, false, std::nullopt, "ao\n"},
   };
   // clang-format on
   for (const std::string& name :
@@ -579,11 +592,11 @@ TEST(Charpic, ReplaceWritesTheFileNamed) {
       }
       const std::string path = sandbox.path(name).string();
       const int fd =
-          way.fd == 3
+          way.fd >= 3
               ? open(path.c_str(), way.refused ? O_RDONLY : O_WRONLY | O_TRUNC)
               : -1;
       RunOptions options;
-      options.fd3 = fd;
+      options.fd3 = way.fd == 3 ? fd : -1;
       options.stdinPath = way.fd == 0 ? path.c_str() : nullptr;
       const std::string decoy = name + " (deleted)";
       if (!way.named) {
@@ -591,7 +604,10 @@ TEST(Charpic, ReplaceWritesTheFileNamed) {
         sandbox.write(decoy, "old\n");
       }
       const std::optional<std::string> decoyBefore = sandbox.read(decoy);
-      const std::string output = way.output != nullptr ? way.output : name;
+      std::string output = way.output != nullptr ? way.output : name;
+      if (way.fd == 4)
+        output =
+            "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd);
       const RunResult result =
           sandbox.run({"in.txt", output, "replace", ".", "o"}, options);
       close(fd);
@@ -775,6 +791,14 @@ TEST(Charpic, EchoesRowsAsTheyArrive) {
   EXPECT_EQ(sandbox.finish(head, "").status, 128 + SIGPIPE);
 }
 
+// A run that reads `name`, a way to standard input, which starts closed.
+Case closedInput(const char* name) {
+  const std::vector<std::string> args = {name, "out.txt", "replace", ".", "o"};
+  const std::string err = "charpic: cannot read '"s + name + "': ";
+  return {name,   args, "", "", 1, std::nullopt, err + "Bad file descriptor\n",
+          "/dev", 0};
+}
+
 TEST(Charpic, FailedFilesExitOne) {
   // clang-format off
   const Case cases[] = {
@@ -803,9 +827,8 @@ TEST(Charpic, FailedFilesExitOne) {
        "no/it's\ta b\x7f\xc3\xa9", "replace", ".", "o"}, "a.\n", "a.\nao\n",
        1, std::nullopt, "charpic: cannot write 'no/it'\\''s'$'\\011''a b'$'"
        "\\177''\xc3\xa9': No such file or directory\n", "such names"},
-      {"closed standard input as INPUT", {"/dev/stdin", "out.txt", "replace",
-       ".", "o"}, "", "", 1, std::nullopt,
-       "charpic: cannot read '/dev/stdin': Bad file descriptor\n", "/dev", 0},
+      closedInput("/dev/stdin"), closedInput("//dev/fd/0"),
+      closedInput("/proc/thread-self/fd/0"), closedInput("/dev/fd/./0"),
       {"closed standard input as OUTPUT", {"in.txt", "/dev/stdin", "replace",
        ".", "o"}, "a.\n", "a.\nao\n", 1, std::nullopt,
        "charpic: cannot write '/dev/stdin': Bad file descriptor\n", "/dev", 0},

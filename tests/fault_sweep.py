@@ -3,9 +3,10 @@
 the disk before it takes the old one's place (see check_sync_order). Then
 runs a small replace once for every system call that charpic itself makes
 (not the dynamic loader before main), with that one call failing, for several
-errors; then with the rename refused and each later call failing or getting
-SIGTERM, SIGKILL or SIGUSR1; then with a signal arriving at each call, and
-with every ending signal arriving while the temporary file is written. The
+errors; then with the rename, or the owner, refused and each later call
+failing or getting SIGTERM, SIGKILL or SIGUSR1; then with a signal arriving
+at each call, and with every ending signal arriving while the temporary file
+is written. The
 work folder has a default ACL for another user. After every run it checks
 that:
 
@@ -18,8 +19,9 @@ that:
 - a run that exits 0 printed everything and wrote the new picture;
 - a refused temporary file, owner, ACL, mode or rename, a name taken, or a
   failed sync of the folder, still exits 0; any other error exits 1 with
-  OUTPUT old (new after printing fails) unless it only asked about a file;
-  a failure after a refused rename exits 1;
+  OUTPUT old (new after printing fails) unless it only asked about a file,
+  ENOENT and ENAMETOOLONG among them where they do not create the file;
+  after a refused owner or rename, a failure exits 1 from the truncation on;
 - a run that fails says why in one line on standard error and exits 1;
 - a signal ends the run by that signal, unless the run ignores it; SIGPIPE
   only once OUTPUT is written.
@@ -40,9 +42,9 @@ import subprocess
 import sys
 import tempfile
 
-SYSCALLS = ["openat", "read", "write", "close", "rename", "fchmod", "fchown",
-            "newfstatat", "readlink", "fcntl", "unlink", "fsync", "fdatasync",
-            "ftruncate", "flistxattr", "fgetxattr", "fsetxattr",
+SYSCALLS = ["openat", "read", "write", "close", "renameat", "fchmod",
+            "fchown", "newfstatat", "readlinkat", "fcntl", "unlinkat", "fsync",
+            "fdatasync", "ftruncate", "flistxattr", "fgetxattr", "fsetxattr",
             "fremovexattr"]
 REFUSALS = ["EACCES", "EPERM", "EBUSY", "EROFS", "EXDEV"]
 ERRORS = ["EIO", "ENOSPC"] + REFUSALS
@@ -128,12 +130,14 @@ def role(name, line):
     do: "create", "refusable", "stdout", "asks", "ignored" or "strict"."""
     if name == "openat" and "O_CREAT|O_EXCL" in line:
         return "create"
-    if name in ("rename", "fchown", "fchmod") or "xattr" in name:
+    if name in ("renameat", "fchown", "fchmod") or "xattr" in name:
         return "refusable"
     if name in ("newfstatat", "fcntl"):
         return "asks"
-    if (name == "openat" and "O_DIRECTORY" in line) or (
-            name == "close" and ".charpic-" not in line) or (
+    # A folder opened to be synced, not to be searched; a file whose bytes
+    # are on the disk already, or are not to be kept.
+    if (name == "openat" and "O_DIRECTORY" in line and
+            "O_PATH" not in line) or name == "close" or (
             name == "fsync" and "/work>" in line):
         return "ignored"
     return "stdout" if line.startswith("write(1<") else "strict"
@@ -163,10 +167,9 @@ def sync_order(program, folder, output, strace_args=()):
     closed, the rename, the folder synced, OUTPUT closed; where the rename
     is refused, OUTPUT written in place and the temporary file removed."""
     words, names = [], {}
-    folder_of_output = os.path.dirname(output) + "/" if "/" in output else "."
     for line in trace(program, folder, output,
-                      "openat,write,fsync,fdatasync,close,rename,unlink,"
-                      "fchmod,fsetxattr,ftruncate",
+                      "openat,write,fsync,fdatasync,close,renameat,unlinkat,"
+                      "fchown,fchmod,fsetxattr,ftruncate",
                       ["-s", "5000"] + list(strace_args)):
         call = re.match(r"(\w+)\((\d*)(.*) = (-?\d+)", line)
         if not call:
@@ -181,16 +184,17 @@ def sync_order(program, folder, output, strace_args=()):
                     name = codecs.escape_decode(path)[0].decode("utf-8", "replace")
                     words.append(f"create temporary {mode}" + (
                         ", splitting a character" if "\ufffd" in name else ""))
-            elif f'"{output}"' in rest and "O_WRONLY" in rest:
+            elif (f'"{os.path.basename(output)}"' in rest and
+                  "O_WRONLY" in rest):
                 names[result] = "output"
                 if "O_TRUNC" not in rest:
                     words.append("open output" if "O_CREAT" in rest and
                                  "O_NONBLOCK" not in rest
                                  else "open output unlike a redirection")
-            elif "O_DIRECTORY" in rest and f'"{folder_of_output}"' in rest:
+            elif "O_DIRECTORY" in rest and "O_PATH" not in rest:
                 names[result] = "folder"
-        elif name in ("rename", "unlink"):
-            words.append(name)
+        elif name in ("renameat", "unlinkat"):
+            words.append(name[:-2])
         elif fd in names:
             word = f"{name} {names[fd]}"
             if not words or words[-1] != word:
@@ -200,30 +204,38 @@ def sync_order(program, folder, output, strace_args=()):
 
 def check_sync_order(program, folder):
     """Fails unless the temporary file is created afresh (owner-only for an
-    existing OUTPUT, within the name limits) and reaches the disk before the
-    rename and the folder after it, OUTPUT written in place reaches it,
-    /dev/null is never synced, and an OUTPUT with an ACL gives it, kept, to
-    its temporary file before any mode."""
+    existing OUTPUT, within the name limits, however long the path) and
+    reaches the disk before it gets OUTPUT's metadata or place, and the
+    folder after that, OUTPUT written in place reaches it, /dev/null is
+    never synced, and an OUTPUT with an ACL gives it, kept, to its temporary
+    file before any mode."""
     os.setxattr(os.path.join(folder, "in.txt"), ACL, FILE_ACL)
-    written = ["write temporary", "fsync temporary", "close temporary",
-               "rename"]
+    whole = ["write temporary", "fsync temporary"]
     synced = ["fsync folder", "close folder"]
-    new = ["create temporary 0666"] + written + synced
-    copied = ["open output", "create temporary 0600", "fsetxattr temporary",
-              "fchmod temporary"] + written
+    new = ["create temporary 0666"] + whole + ["close temporary", "rename"]
+    new += synced
+    copied = ["open output", "create temporary 0600"] + whole
+    renamed = copied + ["fchown temporary", "fsetxattr temporary",
+                        "fchmod temporary", "close temporary", "rename"]
+    in_place = ["ftruncate output", "write output", "fsync output",
+                "close output", "unlink"]
     deep = "/".join(["d" * 250] * 16)
     os.makedirs(os.path.join(folder, deep))
     os.mkdir(os.path.join(folder, "d"))
+    # A link whose text, joined to its folder, makes a path too long to use.
+    os.symlink("./" * 60 + "out.txt", os.path.join(folder, deep, "link"))
     for output, strace_args, wanted in (
             ("out.txt", [], new),
-            ("out.txt", ["-e", "inject=rename:error=EPERM"],
-             copied + ["ftruncate output", "write output", "fsync output",
-                       "close output", "unlink"]),
+            ("out.txt", ["-e", "inject=renameat:error=EPERM"],
+             renamed + in_place),
+            ("in.txt", ["-e", "inject=fchown:error=EPERM"],
+             copied + ["fchown temporary", "close temporary"] + in_place),
             ("/dev/null", [], ["open output", "write output", "close output"]),
-            ("in.txt", [], copied + synced + ["close output"]),
+            ("in.txt", [], renamed + synced + ["close output"]),
             ("d/out.txt", [], new),
             ("n" * 235 + "\u00e9" + "n" * 18, [], new),
-            (deep + "/" + "n" * 74, [], new)):
+            (deep + "/" + "n" * 74, [], new),
+            (deep + "/link", [], new)):
         got = sync_order(program, folder, output, strace_args)
         if got != wanted:
             print(f"OUTPUT {output[:80]} {strace_args}: calls {got}, "
@@ -242,9 +254,12 @@ def broken_rules(result, folder, output, old, stdout, expect, signalled):
         if (not TEMPORARY.fullmatch(name) or
                 not (named or signalled == signal.SIGKILL)):
             return f"left {names}"
-        if open(os.path.join(folder, name), "rb").read() != NEW:
+        whole = open(os.path.join(folder, name), "rb").read() == NEW
+        # What a message calls a copy, or SIGKILL left, is whole.
+        if not whole and (signalled or re.search(rb"picture is in|its copy",
+                                                 result.stderr)):
             return f"left {name} without the new picture whole"
-        copy = True
+        copy = copy or whole
     path = os.path.join(folder, output)
     written = open(path, "rb").read() if os.path.exists(path) else None
     if written not in (old, NEW) and not copy:
@@ -302,33 +317,50 @@ class Sweep:
 
     def sweep(self, folder):
         fresh_folder(folder)
-        for name, when, role in calls_of_charpic(self.program, folder,
-                                                 self.output):
-            # A folder that takes no new files, as /proc, says ENOENT; a name
-            # already taken, EEXIST.
-            extra = ["ENOENT", "EEXIST"] if role == "create" else []
+        calls = calls_of_charpic(self.program, folder, self.output)
+        for name, when, role in calls:
+            # A folder that takes no new files, as /proc, says ENOENT, a name
+            # too long for its file system ENAMETOOLONG, a name already taken
+            # EEXIST: refusals where the file is created, failures elsewhere.
+            extra = {"create": ["ENOENT", "ENAMETOOLONG", "EEXIST"],
+                     "refusable": ["ENOENT", "ENAMETOOLONG"]}.get(role, [])
+            refusals = REFUSALS + (extra if role == "create" else [])
             for error in ERRORS + extra:
                 expect = {"ignored": "succeed", "asks": None,
                           "stdout": "stdout"}.get(role, "fail")
-                if role in ("create", "refusable") and error in REFUSALS + extra:
+                if role in ("create", "refusable") and error in refusals:
                     expect = "succeed"
                 self.run(folder, [(name, f"error={error}:when={when}")],
                          expect)
             self.run(folder, [(name, f"signal=SIGTERM:when={when}")],
                      signalled=signal.SIGTERM)
+        # A temporary file that cannot be removed after a failure is named.
+        write = next(when for name, when, role in calls
+                     if (name, role) == ("write", "strict"))
+        self.run(folder, [("write", f"error=EIO:when={write}"),
+                          ("unlinkat", "error=EPERM")], "fail")
 
-    def sweep_refused_rename(self, folder):
-        """With the rename refused, fails each call that follows it, or sends
+    def sweep_refused(self, folder, refused):
+        """With the call `refused` refused, fails each call that follows it,
+        which fails the run but where it is ignored outside the write in
+        place, from OUTPUT's truncation to its copy's removal; or sends
         SIGTERM, SIGKILL or SIGUSR1 at it."""
-        refuse = ("rename", "error=EPERM")
+        refuse = (refused, "error=EPERM")
         fresh_folder(folder)
         calls = calls_of_charpic(self.program, folder, self.output,
-                                 ["-e", "inject=rename:error=EPERM"])
-        renamed = calls.index(("rename", 1, "refusable"))
-        for name, when, _ in calls[renamed + 1:]:
+                                 ["-e", f"inject={refused}:error=EPERM"])
+        if (refused, 1, "refusable") not in calls:
+            return  # a new OUTPUT has no owner to keep
+        after = calls[calls.index((refused, 1, "refusable")) + 1:]
+        names = [name for name, _, _ in after]
+        in_place = range(names.index("ftruncate"), names.index("unlinkat") + 1)
+        for index, (name, when, role) in enumerate(after):
+            expect = "fail in place"
+            if role == "ignored" and index not in in_place:
+                expect = "succeed"
             for error in ("EIO", "ENOSPC"):
                 self.run(folder, [refuse, (name, f"error={error}:when={when}")],
-                         "fail in place")
+                         expect)
             for number in (signal.SIGTERM, signal.SIGKILL, signal.SIGUSR1):
                 self.run(folder,
                          [refuse, (name, f"signal={int(number)}:when={when}")],
@@ -363,16 +395,17 @@ def main():
         fresh_folder(folder)
         if not check_sync_order(program, folder):
             return 1
-    print("sync order: create, write, fsync, close, rename, fsync of the "
-          "folder; after a refused rename, OUTPUT synced in place before "
-          "its copy goes; an ACL before the mode")
+    print("sync order: create, write, fsync, metadata, close, rename, fsync "
+          "of the folder; after a refused owner or rename, OUTPUT synced in "
+          "place before its copy goes; an ACL before the mode")
     faults = failures = 0
     for output, old in (("in.txt", PICTURE), ("out.txt", None)):
         sweep = Sweep(program, output, old)
         with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
             folder = os.path.join(top, "work")
             sweep.sweep(folder)
-            sweep.sweep_refused_rename(folder)
+            sweep.sweep_refused(folder, "renameat")
+            sweep.sweep_refused(folder, "fchown")
             sweep.sweep_signals(folder)
         faults += sweep.faults
         failures += sweep.failures
