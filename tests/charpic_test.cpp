@@ -220,8 +220,8 @@ TEST(Charpic, Replace) {
        {{"out.txt", "a longer old picture\n"}}, "i"},
       {"folder that lets no file go", dotToO, "a.\n", "a.\nao\n", 1, "ao\n",
        "charpic: wrote 'out.txt', but cannot remove its copy "
-       "'out.txt.charpic-0': Operation not permitted\n", nullptr, -1, nullptr,
-       {{"out.txt", ""}}, "a"},
+       "'out.txt.charpic-0': Operation not permitted\n", "a Linux folder's +a",
+       -1, nullptr, {{"out.txt", ""}}, "a"},
   };
   // clang-format on
   for (const Case& c : cases)
