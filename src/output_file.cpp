@@ -72,11 +72,10 @@ bool replaceWhole(const char* path, const Place& place, File old,
                   std::string_view bytes) {
   const SignalsHeld held;
   TemporaryFile copy(place, old ? 0600 : 0666);
-  if (!copy.created()) {
-    if (refused(errno, true) && writeInPlace(place, std::move(old), bytes))
-      return true;
-    return writeFailed(path, errno);
-  }
+  if (!copy.created())
+    return (refused(errno, true) &&
+            writeInPlace(place, std::move(old), bytes)) ||
+           writeFailed(path, errno);
   if (!copy.write(bytes))
     return writeFailed(path, errno, copy);
   if (copy.putInPlace(old))

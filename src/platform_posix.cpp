@@ -38,22 +38,23 @@ bool endsProcess(int signal) {
          action.sa_handler == SIG_DFL;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Whether `folder` is where this process's descriptors, or its thread's,
-// have their links, named by number.
-bool holdsOwnDescriptors(const File& folder) {
+// The descriptor that `name` in `folder` names by number, where `folder` is
+// where this process's descriptors, or its thread's, have their links; -1
+// for any other name.
+int descriptorNamed(const File& folder, const std::string& name) {
+  int fd = -1;
+  const char* end = name.data() + name.size();
   struct stat opened {};
   struct stat own {};
-  if (fstat(folder.fd(), &opened) != 0)
-    return false;
+  if (std::from_chars(name.data(), end, fd).ptr != end ||
+      fstat(folder.fd(), &opened) != 0)
+    return -1;
   for (const char* fds : {"/proc/self/fd", "/proc/thread-self/fd"}) {
-    if (stat(fds, &own) == 0 && sameFile(opened, own))
-      return true;
+    if (stat(fds, &own) == 0 && opened.st_dev == own.st_dev &&
+        opened.st_ino == own.st_ino)
+      return fd;
   }
-  return false;
+  return -1;
 }
 
 // Whether `name` in `folder` is a symbolic link whose text is a path to
@@ -64,14 +65,6 @@ bool isLinkToFollow(const File& folder, const std::string& name) {
   return fstatat(folder.fd(), name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
          S_ISLNK(link.st_mode) &&
          (stat("/proc", &proc) != 0 || link.st_dev != proc.st_dev);
-}
-
-// The descriptor that `name`, in a folder of this process's descriptors,
-// names by number; -1 for any other name.
-int descriptorNamed(const std::string& name) {
-  int fd = -1;
-  const char* end = name.data() + name.size();
-  return std::from_chars(name.data(), end, fd).ptr == end ? fd : -1;
 }
 
 // Whether failing to set the attribute `name` with `error` leaves nothing
@@ -171,8 +164,7 @@ bool locate(const char* path, Place* place) {
     if (!place->folder)
       return false;
     place->name = nameStart < rest.size() ? rest.substr(nameStart) : ".";
-    if (holdsOwnDescriptors(place->folder))
-      place->descriptor = descriptorNamed(place->name);
+    place->descriptor = descriptorNamed(place->folder, place->name);
     if (place->descriptor >= 0 || !isLinkToFollow(place->folder, place->name))
       return true;
     std::string link(kMaxPathLength + 1, '\0');
@@ -220,7 +212,8 @@ bool isFileOf(const File& file, int fd) {
   struct stat other {};
   // A stand-in for a closed stream is no regular file.
   return fstat(file.fd(), &opened) == 0 && S_ISREG(opened.st_mode) &&
-         fstat(fd, &other) == 0 && sameFile(opened, other);
+         fstat(fd, &other) == 0 && opened.st_dev == other.st_dev &&
+         opened.st_ino == other.st_ino;
 }
 
 std::ptrdiff_t readSome(const File& in, char* buffer, size_t size) {

@@ -65,18 +65,6 @@ std::wstring fullPath(const std::string& path) {
   return full;
 }
 
-// The file `path`, opened only to ask about it; INVALID_HANDLE_VALUE, with
-// errno set, when it cannot be.
-HANDLE openToQuery(const std::string& path) {
-  HANDLE handle =
-      CreateFileW(fullPath(path).c_str(), 0,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    errno = errnoFor(GetLastError());
-  return handle;
-}
-
 // The system's handle of the open file `fd`.
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
@@ -103,7 +91,10 @@ bool sameFile(HANDLE a, HANDLE b) {
 
 // Whether `path` names the file that `fd` is open on.
 bool isFileAt(const std::string& path, int fd) {
-  HANDLE handle = openToQuery(path);
+  HANDLE handle =
+      CreateFileW(fullPath(path).c_str(), 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
   const bool same = sameFile(handle, handleOf(fd));

@@ -40,9 +40,8 @@ int stdoutError() { return firstError; }
 
 void reportFileError(std::string_view action, const std::string& path,
                      std::string_view reason) {
-  std::string message(action);
-  message.append(" ").append(quoted(path)).append(": ").append(reason);
-  reportError(message);
+  reportError(std::string(action) + " " + quoted(path) + ": " +
+              std::string(reason));
 }
 
 void reportError(std::string_view message) {
