@@ -2,6 +2,7 @@
 // operation on the picture.
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <new>
 #include <string>
@@ -25,13 +26,15 @@ const char kHelp[] =
     "  erosion          accepted; does nothing\n"
     "  floodfill        accepted; does nothing\n"
     "A colour is the first byte of its argument; an empty argument is NUL.\n"
+    "Where that byte starts a wider UTF-8 character, a warning says so.\n"
     "INPUT or OUTPUT - is standard input or output; a file named - is ./-\n"
     "\n"
     "Options:\n"
     "  -h, --help     display this help and exit\n"
     "      --version  output version information and exit\n"
     "\n"
-    "Report bugs on the issue tracker of the repository charpic came from.\n";
+    "Report bugs on the issue tracker of the repository charpic came from.\n"
+    "Full documentation: man charpic\n";
 
 // The arguments that the usage names, in order.
 const char* const kArgumentNames[] = {"INPUT", "OUTPUT", "OPERATION", "COLOUR"};
@@ -42,7 +45,25 @@ const char kVersion[] =
     "Copyright (c) 2026 the charpic developers; MIT License.\n";
 
 // The colour an argument names: its first byte, NUL for an empty argument.
-char colour(const char* arg) { return arg[0]; }
+// Where that byte starts a UTF-8 character of two to four bytes, which it
+// cannot stand for alone, says so on standard error.
+char colour(const char* arg) {
+  const auto lead = static_cast<unsigned char>(arg[0]);
+  int bytes = 0;  // the character's, as many as the leading ones of `lead`
+  while (bytes < 8 && ((lead << bytes) & 0x80) != 0)
+    ++bytes;
+  int continued = 1;  // the bytes that continue it, counted from the first
+  while (continued < bytes && (arg[continued] & 0xC0) == 0x80)
+    ++continued;
+  if (bytes >= 2 && bytes <= 4 && continued == bytes) {
+    char octal[4] = {};
+    std::to_chars(octal, octal + 3, lead, 8);
+    reportError("warning: colour " + quoted(arg) + " is " +
+                std::to_string(std::strlen(arg)) +
+                " bytes; only its first byte, '\\" + octal + "', counts");
+  }
+  return arg[0];
+}
 
 // What `arg`, given as the first argument, asks to be printed instead of a
 // run, whatever follows it, as in coreutils: the help or the version. Null

@@ -80,6 +80,7 @@ struct Case {
   // The folder's attribute (needs root): "i", it takes no new files; "a", it
   // lets none go.
   const char* folderAttribute = nullptr;
+  bool stdoutToNull = false;  // standard output is /dev/null, `out` unread
 };
 
 // Sets the attribute `flag` of the sandbox's folder ("+i", "+a") or clears
@@ -112,10 +113,11 @@ void check(const Case& c) {
   const std::string stdinPath =
       sandbox.path(c.stdinName != nullptr ? c.stdinName : "");
   options.stdinPath = c.stdinName != nullptr ? stdinPath.c_str() : nullptr;
+  options.stdoutPath = c.stdoutToNull ? "/dev/null" : nullptr;
   const RunResult result = sandbox.run(c.args, options);
   if (!attribute.empty())
     chattr(sandbox, "-" + attribute);
-  EXPECT_EQ(result.out, echo(c.args) + c.out);
+  EXPECT_EQ(result.out, c.stdoutToNull ? "" : echo(c.args) + c.out);
   EXPECT_EQ(result.err, c.err);
   EXPECT_EQ(result.status, c.status);
   EXPECT_EQ(sandbox.read("out.txt"), c.written);
@@ -170,6 +172,12 @@ TEST(Charpic, Dispatch) {
        "a.\n", "a.\nao\n", 0, "ao\n"},
       {"first byte of a colour", {"in.txt", "out.txt", "replace", ".x", "oy"},
        "x.\n", "x.\nxo\n", 0, "xo\n"},
+      {"colour like an option", {"in.txt", "out.txt", "replace", ".", "--help"},
+       "a.\n", "a.\na-\n", 0, "a-\n"},
+      {"first byte of a wider character", {"in.txt", "out.txt", "replace",
+       "\xe2\x96\x88", "x"}, "\xe2\x96\x88\n", "\xe2\x96\x88\nx\x96\x88\n", 0,
+       "x\x96\x88\n", "charpic: warning: colour '\xe2\x96\x88' is 3 bytes; only "
+       "its first byte, '\\342', counts\n"},
   };
   // clang-format on
   for (const Case& c : cases)
@@ -218,6 +226,11 @@ TEST(Charpic, Replace) {
       {"folder that takes no new files, over a longer file", dotToO, "a.\n",
        "a.\nao\n", 0, "ao\n", "", nullptr, -1, nullptr,
        {{"out.txt", "a longer old picture\n"}}, "i"},
+      {"standard error closed, over a longer file", dotToO, "a.\n", "a.\nao\n",
+       0, "ao\n", "", nullptr, 2, nullptr, {{"out.txt", "a longer picture\n"}}},
+      {"/dev/null as INPUT and standard output", {"/dev/null", "out.txt",
+       "replace", ".", "o"}, "", "", 0, "", "", "/dev/null", -1, nullptr, {},
+       nullptr, true},
       {"folder that lets no file go", dotToO, "a.\n", "a.\nao\n", 1, "ao\n",
        "charpic: wrote 'out.txt', but cannot remove its copy "
        "'out.txt.charpic-0': Operation not permitted\n", "a Linux folder's +a",
@@ -299,15 +312,17 @@ TEST(Charpic, DilationPrintsOneLinePerCell) {
   EXPECT_EQ(printed, expected);
 }
 
+// Also a picture whose name looks like an option, in a full command line.
 TEST(Charpic, ReplaceOverwritesItsInput) {
-  Sandbox sandbox;
-  sandbox.write("pic.txt", "a.b\n..");
-  const RunResult result =
-      sandbox.run({"pic.txt", "pic.txt", "replace", ".", "o"});
-  EXPECT_EQ(result.out, echo({"pic.txt", "pic.txt", "replace", ".", "o"}) +
-                            "a.b\n..\naob\noo\n");
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(sandbox.read("pic.txt"), "aob\noo\n");
+  for (const std::string name : {"pic.txt", "-n"}) {
+    Sandbox sandbox;
+    sandbox.write(name, "a.b\n..");
+    const RunResult result = sandbox.run({name, name, "replace", ".", "o"});
+    EXPECT_EQ(result.out,
+              echo({name, name, "replace", ".", "o"}) + "a.b\n..\naob\noo\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(sandbox.read(name), "aob\noo\n");
+  }
 }
 
 // The names of the files in the sandbox's folder.
@@ -433,6 +448,7 @@ TEST(Charpic, ReplaceIntoStandardOutputsFile) {
       {"/dev/stderr", true, "old\n", 2, "old\nao\nend\n"},
       {"/dev/fd/3", true, "old\n", 3, "old\nao\nend\n"},
       {"/proc/thread-self/fd/3", true, "old\n", 3, "old\nao\nend\n"},
+      {"log.txt", true, "old\n", 2, "old\nao\nend\n"},
       {"/dev/fd/3", true, "old\n", 3, "old\nao\nend\n", "", 0, nullptr, true},
       {"log.txt", true, "old\n", 1, "old\n@" + big + bigO + bigO + "end\n", "", 0,
        nullptr, false, big},
@@ -445,8 +461,9 @@ TEST(Charpic, ReplaceIntoStandardOutputsFile) {
   // clang-format on
   for (const auto& run : runs) {
     SCOPED_TRACE(std::string(run.output) + " " + std::to_string(run.stream));
-    if (underWine() && (run.output[0] == '/' || run.stream == 3))
-      continue;  // Windows lacks /dev and descriptors past the standard three
+    if (underWine() && (run.output[0] == '/' || run.stream >= 2))
+      continue;  // Windows lacks /dev and descriptors past the standard three,
+                 // and Wine cannot tell the file of a Unix redirection
     Sandbox sandbox;
     sandbox.write("in.txt", run.picture);
     sandbox.write("log.txt", run.before);
@@ -765,7 +782,10 @@ TEST(Charpic, EchoesRowsAsTheyArrive) {
             echo(args));
   const int writer = open(sandbox.path("fifo").c_str(), O_WRONLY);
   ASSERT_GE(writer, 0);
-  // The row's line feed comes in a later read than the row's start.
+  // An empty first row; then one whose line feed comes in a later read than
+  // its start.
+  ASSERT_EQ(::write(writer, "\n", 1), 1);
+  EXPECT_EQ(Sandbox::readFor(out, 1, /*seconds=*/10), "\n");
   ASSERT_EQ(::write(writer, "a", 1), 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ASSERT_EQ(::write(writer, ".\n.", 3), 3);
@@ -774,7 +794,7 @@ TEST(Charpic, EchoesRowsAsTheyArrive) {
   const std::string rest = Sandbox::readFor(out, std::string::npos, 10);
   close(out);
   const RunResult result = sandbox.finish(pid, rest);
-  EXPECT_EQ(result.out, ".\nao\no\n");
+  EXPECT_EQ(result.out, ".\n\nao\no\n");
   EXPECT_EQ(result.status, 0);
 
   // `dilation | head -1` waits for the FIFO's writer (here the test, holding
@@ -950,6 +970,7 @@ TEST(Charpic, MissingArgumentsPrintUsage) {
   } runs[] = {
       {{}, "missing INPUT"},
       {{"in.txt", "out.txt", "dilation"}, "missing COLOUR"},
+      {{"-"}, "missing OUTPUT"},
       {{"in.txt", "out.txt", "replace", "."},
        "missing the second COLOUR, which replace needs"},
       {{"--versio"}, "unrecognized option '--versio'"},
@@ -985,6 +1006,8 @@ TEST(Charpic, HelpGoesToStandardOutput) {
     for (const char* option :
          {"\n  -h, --help ", "\n      --version ", "\nReport bugs "})
       EXPECT_NE(result.out.find(option), std::string::npos);
+    EXPECT_EQ(result.out.substr(result.out.rfind('\n', result.out.size() - 2)),
+              "\nFull documentation: man charpic\n");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.status, 0);
   }
