@@ -1,6 +1,7 @@
 # What `cmake --install` puts where, and the packages that CPack makes of it:
 # a .deb and a .tar.gz on Linux, a .zip on Windows. The source archive is
-# `git archive`'s, which holds exactly what git tracks.
+# `git archive`'s, which holds exactly what git tracks; CPack refuses to make
+# one (cpack-checks.cmake).
 
 include(GNUInstallDirs)
 set(maintainer_name "the charpic developers")
@@ -59,6 +60,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Without dpkg-shlibdeps CPack would make a .deb that declares no Depends.
+# Without dpkg-shlibdeps CPack would make a .deb that declares no Depends;
+# a source package would hold the whole folder.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-checks.cmake)
 include(CPack)
