@@ -65,7 +65,7 @@ RUN_LIMIT = 120
 READ_SIZE = 1 << 16  # what charpic reads of INPUT at a time
 # The ending signals charpic catches, but SIGPIPE, which replace defers.
 SIGNALS = [signal.SIGHUP, signal.SIGINT, signal.SIGQUIT, signal.SIGTERM]
-# Long rows and short ones around them.
+# Rows longer than a read of INPUT and than a pipe's buffer, and short ones.
 PICTURE = b"a.b\n" + b"." * 100000 + b"\n..\n" + b".x" * 60000 + b"\n"
 NEW = PICTURE.replace(b".", b"o")
 MODE = 0o640  # not what a new file gets, so that a lost mode shows
