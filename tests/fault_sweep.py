@@ -16,16 +16,16 @@ user, and each within RUN_LIMIT seconds. After every run it checks that:
   its extended attribute and its lack of an ACL; only a whole copy beside
   it may leave it cut short;
 - standard output is a prefix of all that a run prints;
-- no temporary file is left, unless standard error names it whole (or,
-  after SIGKILL, it is whole);
+- no temporary file is left unless standard error names it, whole where
+  it calls it a copy (or, after SIGKILL, whole);
 - a run that exits 0 printed everything and wrote the new picture;
 - a refused temporary file, owner, ACL, mode or rename, a name taken, or a
   failed sync of the folder, still exits 0; any other error exits 1 with
   OUTPUT old (new after printing fails) unless it only asked about a file,
   ENOENT and ENAMETOOLONG among them where they do not create the file;
+  after a refused owner or rename, a failure exits 1 from the truncation on;
   a failed close of a stream OUTPUT exits 1; a dangling link whose
   temporary file fails leaves no file at its target;
-  after a refused owner or rename, a failure exits 1 from the truncation on;
 - a run that fails says why in one line on standard error and exits 1;
 - a signal ends the run by that signal, unless the run ignores it; SIGPIPE
   only once OUTPUT is written.
