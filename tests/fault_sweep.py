@@ -377,15 +377,15 @@ class Sweep:
     """The cases of the sweep for one OUTPUT, found by tracing a run in
     `folder`."""
 
-    def __init__(self, program, output, old, folder, link=False):
-        self.program, self.output, self.old = program, output, old
+    def __init__(self, program, output, existed, folder, link=False):
+        self.program, self.output, self.existed = program, output, existed
         self.folder, self.link = folder, link
         self.cases = []
 
     def add(self, injects, expect=None, signalled=None, ignored=None):
-        self.cases.append(Case(self.program, self.output, self.old is not None,
-                               self.link,
-                               tuple(injects), expect, signalled, ignored))
+        self.cases.append(Case(self.program, self.output, self.existed,
+                               self.link, tuple(injects), expect, signalled,
+                               ignored))
 
     def calls(self, strace_args=()):
         """The calls of a run, as calls_of_charpic() gives them."""
@@ -488,16 +488,16 @@ def main():
     cases = []
     with tempfile.TemporaryDirectory(prefix="charpic-sweep-") as top:
         folder = os.path.join(top, "work")
-        for output, old in (("in.txt", PICTURE), ("out.txt", None)):
-            sweep = Sweep(program, output, old, folder)
+        for output, existed in (("in.txt", True), ("out.txt", False)):
+            sweep = Sweep(program, output, existed, folder)
             sweep.sweep()
             sweep.sweep_refused("renameat")
             sweep.sweep_refused("fchown")
             sweep.sweep_signals()
             cases += sweep.cases
-        stream = Sweep(program, "/dev/stdout", None, folder)
+        stream = Sweep(program, "/dev/stdout", False, folder)
         stream.sweep_stream_close()
-        dangling = Sweep(program, "link", None, folder, link=True)
+        dangling = Sweep(program, "link", False, folder, link=True)
         dangling.sweep_creation()
         cases += stream.cases + dangling.cases
         folders = [os.path.join(top, f"case{i}") for i in range(len(cases))]
